@@ -1,0 +1,212 @@
+/*
+ * vodudid - a small Lua 5.1 host for libvodUdid.so.
+ *
+ *   vodudid [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]
+ *
+ * Opens the standard libraries, loads the library with dlopen (by default
+ * the libvodUdid.so beside this executable), calls its l_RegAllFun, then
+ * runs the -e chunks and the script, with `arg` set as the lua interpreter
+ * sets it. Without a script and without -e, the script is read from
+ * standard input.
+ *
+ * Exit status: 0 on success, 1 for a Lua error (message and traceback on
+ * standard error), 2 when the library or its entry cannot be found or the
+ * command line is wrong.
+ */
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <lua.hpp>
+
+namespace {
+
+const char kProgName[] = "vodudid";
+const char kLibName[] = "libvodUdid.so";
+
+void PrintUsage(FILE* out)
+{
+    fprintf(out,
+            "usage: %s [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]\n"
+            "  --lib PATH  load the library from PATH (default: %s beside %s)\n"
+            "  -e CHUNK    run the Lua text CHUNK (may repeat)\n"
+            "  SCRIPT      run this file; - or nothing reads standard input\n",
+            kProgName, kLibName, kProgName);
+}
+
+/* The library beside this executable. */
+std::string DefaultLibPath()
+{
+    char szExe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
+    if (n <= 0)
+        return std::string("./") + kLibName;
+    std::string exe(szExe, (size_t)n);
+    size_t slash = exe.rfind('/');
+    return exe.substr(0, slash + 1) + kLibName;
+}
+
+/* Message handler: the error text with a traceback. */
+int Traceback(lua_State* L)
+{
+    const char* msg = lua_tostring(L, 1);
+    if (msg == NULL)
+        msg = lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+    lua_getfield(L, LUA_GLOBALSINDEX, "debug");
+    if (!lua_istable(L, -1)) {
+        lua_pushstring(L, msg);
+        return 1;
+    }
+    lua_getfield(L, -1, "traceback");
+    if (!lua_isfunction(L, -1)) {
+        lua_pushstring(L, msg);
+        return 1;
+    }
+    lua_pushstring(L, msg);
+    lua_pushinteger(L, 2);
+    lua_call(L, 2, 1);
+    return 1;
+}
+
+/* Runs the function on top of the stack with nArgs arguments below it...
+ * reports a failure as the lua interpreter does. Returns 0 or 1. */
+int Call(lua_State* L, int nArgs)
+{
+    int base = lua_gettop(L) - nArgs;
+    lua_pushcfunction(L, Traceback);
+    lua_insert(L, base);
+    int status = lua_pcall(L, nArgs, 0, base);
+    lua_remove(L, base);
+    if (status != 0) {
+        const char* msg = lua_tostring(L, -1);
+        fprintf(stderr, "%s: %s\n", kProgName, msg ? msg : "(error object is not a string)");
+        lua_pop(L, 1);
+        return 1;
+    }
+    return 0;
+}
+
+int Report(lua_State* L, int status)
+{
+    if (status != 0) {
+        const char* msg = lua_tostring(L, -1);
+        fprintf(stderr, "%s: %s\n", kProgName, msg ? msg : "(error object is not a string)");
+        lua_pop(L, 1);
+        return 1;
+    }
+    return 0;
+}
+
+/* arg[0] is the script, arg[1..] its arguments, arg[-1..] what came before. */
+void SetArgTable(lua_State* L, char** argv, int argc, int scriptIndex)
+{
+    lua_createtable(L, argc - scriptIndex - 1, scriptIndex + 1);
+    for (int i = 0; i < argc; ++i) {
+        lua_pushstring(L, argv[i]);
+        lua_rawseti(L, -2, i - scriptIndex);
+    }
+    lua_setglobal(L, "arg");
+}
+
+int RunMain(lua_State* L, int argc, char** argv)
+{
+    std::string libPath;
+    std::vector<const char*> chunks;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* a = argv[i];
+        if (strcmp(a, "--lib") == 0) {
+            if (++i >= argc) {
+                PrintUsage(stderr);
+                return 2;
+            }
+            libPath = argv[i];
+        } else if (strncmp(a, "--lib=", 6) == 0) {
+            libPath = a + 6;
+        } else if (strcmp(a, "-e") == 0) {
+            if (++i >= argc) {
+                PrintUsage(stderr);
+                return 2;
+            }
+            chunks.push_back(argv[i]);
+        } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
+            PrintUsage(stdout);
+            return 0;
+        } else if (strcmp(a, "--") == 0) {
+            ++i;
+            break;
+        } else if (a[0] == '-' && a[1] != '\0') {
+            fprintf(stderr, "%s: unrecognized option '%s'\n", kProgName, a);
+            PrintUsage(stderr);
+            return 2;
+        } else {
+            break;
+        }
+    }
+    if (libPath.empty())
+        libPath = DefaultLibPath();
+
+    // The first non-option is the script; with none, standard input is read
+    // unless -e chunks were the whole job.
+    int scriptIndex = i < argc ? i : argc;
+    const char* script = i < argc ? argv[i] : NULL;
+    bool readStdin = script == NULL ? chunks.empty() : strcmp(script, "-") == 0;
+
+    luaL_openlibs(L);
+    SetArgTable(L, argv, argc, scriptIndex < argc ? scriptIndex : 0);
+
+    void* lib = dlopen(libPath.c_str(), RTLD_NOW);
+    if (lib == NULL) {
+        fprintf(stderr, "%s: cannot load library '%s': %s\n", kProgName, libPath.c_str(),
+                dlerror());
+        return 2;
+    }
+    lua_CFunction entry = (lua_CFunction)dlsym(lib, "l_RegAllFun");
+    if (entry == NULL) {
+        fprintf(stderr, "%s: no l_RegAllFun in '%s': %s\n", kProgName, libPath.c_str(),
+                dlerror());
+        return 2;
+    }
+    entry(L);
+
+    for (const char* chunk : chunks) {
+        if (Report(L, luaL_loadbuffer(L, chunk, strlen(chunk), "=(command line)")) ||
+            Call(L, 0))
+            return 1;
+    }
+    if (script == NULL && !readStdin)
+        return 0;
+
+    if (Report(L, luaL_loadfile(L, readStdin ? NULL : script)))
+        return 1;
+    int nArgs = 0;
+    for (int k = scriptIndex + 1; k < argc; ++k, ++nArgs)
+        lua_pushstring(L, argv[k]);
+    return Call(L, nArgs);
+    // The library stays loaded until the process ends: the state still
+    // holds its functions.
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    lua_State* L = luaL_newstate();
+    if (L == NULL) {
+        fprintf(stderr, "%s: cannot create Lua state\n", kProgName);
+        return 2;
+    }
+    int status = RunMain(L, argc, argv);
+    lua_close(L);
+    // The library writes with puts and printf: make sure nothing buffered is
+    // lost when standard output is a pipe.
+    if (fflush(NULL) != 0 && status == 0)
+        status = 1;
+    return status;
+}

@@ -1,0 +1,4 @@
+#ifndef VODUDID_STDAFX_H
+#define VODUDID_STDAFX_H
+#include "xcomplier_def.h"
+#endif
