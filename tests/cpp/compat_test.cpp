@@ -86,14 +86,12 @@ TEST(SystemTimeToFileTime, PacksUnmaskedFieldsInto16BitWords)
         const FILETIME before = ft;
         ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
         // Model: plain integer arithmetic, then the low 16 bits.
-        unsigned long long t = (unsigned long long)st.wHour * 2048 + st.wMinute * 32 * 1ull;
         unsigned long long time = ((unsigned long long)st.wHour << 11 | (unsigned long long)st.wMinute << 5 |
                                    st.wSecond) & 0xFFFF;
         long long years = (long long)st.wYear - 1980;
         unsigned long long date =
             (((unsigned long long)(years & 0x7F) << 9) | (unsigned long long)st.wMonth << 5 | st.wDay) &
             0xFFFF;
-        (void)t;
         ASSERT_EQ((before.dwLowDateTime & 0xFFFF0000u) | time, ft.dwLowDateTime);
         ASSERT_EQ((before.dwHighDateTime & 0xFFFF0000u) | date, ft.dwHighDateTime);
     }
