@@ -103,6 +103,15 @@ VODUDID_API int l_LFClose(lua_State* L);  /* "LFclose" */
 VODUDID_API int l_DeleteFile(lua_State* L);
 VODUDID_API int l_CopyFile(lua_State* L);
 
+/* The working record of the table-driven CRC-32, kept for host code that
+ * builds its own table: CRC is the register in which one entry is
+ * computed, CRC_32_Tbl[n] the register after eight steps started from n.
+ * The library's calc_crc32 needs no such record from its caller. */
+typedef struct tag_CRC32_DATA {
+    unsigned int CRC;
+    unsigned int CRC_32_Tbl[256];
+} CRC32_DATA_t;
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -110,6 +119,15 @@ VODUDID_API int l_CopyFile(lua_State* L);
 VODUDID_API long long Get64bitLen(unsigned int lLow, unsigned int lHi);
 /* Splits nLen into its halves; the exact inverse of Get64bitLen. */
 VODUDID_API void Get32BitLen(long long nLen, unsigned int& lLow, unsigned int& lHi);
+
+/* CRC-32/ISO-HDLC (the CRC of zlib, gzip and Ethernet) of the length bytes
+ * at buffer; 0 for a length of 0 or a null buffer. Prints nothing. */
+VODUDID_API unsigned int calc_crc32(void* buffer, unsigned int length);
+/* org plus the little-endian 32-bit words of the len bytes at buffer,
+ * modulo 2^32; a tail of len % 4 bytes forms one more word from its low
+ * byte up. Continuable: a sum over a range whose length is a multiple of 4
+ * is the org of the next range. A null buffer gives org. */
+VODUDID_API unsigned int AddSum(unsigned char* buffer, unsigned int len, unsigned int org);
 
 #endif /* __cplusplus */
 
