@@ -1,7 +1,20 @@
 /*
  * memkernels.cpp - CRC-32, the 32-bit word sum and hex text conversion.
  *
- * First, plain version: table CRC, one word per addition, table hex.
+ * Every kernel has a portable path written for any x86-64 (SSE2 is part of
+ * the base instruction set) and, where it pays, a path for a wider
+ * instruction set. The wider path is chosen on each call with
+ * __builtin_cpu_supports, which reads the CPU model that libgcc filled in at
+ * load time: a load and a test, no lock and no state of our own. Each
+ * target-attributed function is kept small and does only the bulk of the
+ * work; heads and tails go through the portable code, so both paths share
+ * every edge case.
+ *
+ * Tables are constexpr arrays computed by the compiler: nothing runs at load
+ * time, nothing is written afterwards.
+ *
+ * The byte order of words read through memcpy is the machine's, which is
+ * little-endian on every target this library builds for (x86-64).
  */
 #include "stdafx.h"
 
@@ -9,29 +22,178 @@
 
 #include <string.h>
 
+#include <immintrin.h>
+
 namespace vud {
 
 namespace {
 
-constexpr uint32_t kCrcPoly = 0xEDB88320u; /* reflected 0x04C11DB7 */
+/* ===================================================================== */
+/* CRC-32                                                                 */
+/* ===================================================================== */
 
-struct CrcTable {
-    uint32_t t[256];
+/* The generator 0x04C11DB7 with its bits reversed: in this "reflected" form
+ * bit 31 holds the coefficient of x^0 and bit 0 that of x^31, so that the
+ * first bit of a byte stream (bit 0 of byte 0) is the highest power. */
+constexpr uint32_t kCrcPoly = 0xEDB88320u;
+
+/* Slicing-by-8 tables: t[0][n] is the register after eight single-bit steps
+ * from n (the classic byte table); t[k][n] is t[k-1][n] advanced by one more
+ * zero byte, so eight bytes are folded in with eight independent look-ups. */
+struct CrcTables {
+    uint32_t t[8][256];
 };
 
-constexpr CrcTable MakeCrcTable()
+constexpr CrcTables MakeCrcTables()
 {
-    CrcTable tb{};
+    CrcTables tb{};
     for (uint32_t n = 0; n < 256; ++n) {
         uint32_t c = n;
         for (int k = 0; k < 8; ++k)
             c = (c & 1u) ? (c >> 1) ^ kCrcPoly : (c >> 1);
-        tb.t[n] = c;
+        tb.t[0][n] = c;
+    }
+    for (int k = 1; k < 8; ++k)
+        for (uint32_t n = 0; n < 256; ++n) {
+            const uint32_t prev = tb.t[k - 1][n];
+            tb.t[k][n] = (prev >> 8) ^ tb.t[0][prev & 0xFFu];
+        }
+    return tb;
+}
+
+constexpr CrcTables kCrc = MakeCrcTables();
+
+/* Advances the raw register crc (no initial value, no final complement)
+ * over n bytes. */
+uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n)
+{
+    while (n >= 8) {
+        uint32_t lo, hi;
+        memcpy(&lo, p, 4);
+        memcpy(&hi, p + 4, 4);
+        lo ^= crc;
+        crc = kCrc.t[7][lo & 0xFFu] ^ kCrc.t[6][(lo >> 8) & 0xFFu] ^
+              kCrc.t[5][(lo >> 16) & 0xFFu] ^ kCrc.t[4][lo >> 24] ^
+              kCrc.t[3][hi & 0xFFu] ^ kCrc.t[2][(hi >> 8) & 0xFFu] ^
+              kCrc.t[1][(hi >> 16) & 0xFFu] ^ kCrc.t[0][hi >> 24];
+        p += 8;
+        n -= 8;
+    }
+    while (n--)
+        crc = kCrc.t[0][(crc ^ *p++) & 0xFFu] ^ (crc >> 8);
+    return crc;
+}
+
+/*
+ * Folding with carry-less multiplication.
+ *
+ * A 128-bit register loaded from 16 message bytes holds a polynomial X of
+ * degree < 128 in reflected order: bit i is the coefficient of x^(127 - i).
+ * Its low quadword is the upper half H (the first eight bytes), its high
+ * quadword the lower half L, each reflected in 64 bits. Moving X forward by
+ * D bits, so that it can be added (XORed) to the block that starts D bits
+ * later, means replacing X by X * x^D, and modulo the generator P
+ *
+ *     X * x^D = H * x^(D+64) + L * x^D  ==  H * (x^(D+64) mod P) + L * (x^D mod P)
+ *
+ * which has degree < 96 and fits a register again. PCLMULQDQ multiplies two
+ * 64-bit reflected operands into a 127-bit reflected product: a coefficient
+ * of x^a at bit 63 - a times one of x^b at bit 63 - b lands at bit
+ * 126 - (a + b). A constant K stored as a 33-bit value, coefficient of x^j at
+ * bit 32 - j (the reflected 32-bit residue shifted left by one), puts the
+ * product's x^(a+b) at bit 95 - (a + b), which the 128-bit reflected reading
+ * takes as x^(a+b+32). So the constants are the residues x^(D+32) mod P for
+ * the high half and x^(D-32) mod P for the low half, computed below by the
+ * compiler and checked against the byte table by static_assert.
+ *
+ * Four registers fold in parallel, 64 bytes apart (D = 512), so four
+ * multiplications are in flight while each one's latency runs. At the end
+ * they are folded onto the last one (D = 384, 256, 128), whole 16-byte
+ * blocks follow with D = 128, and the 128-bit remainder is reduced by
+ * running the byte tables over its 16 bytes from a zero register: the table
+ * update from zero computes exactly (bytes * x^32) mod P, the value the CRC
+ * of a message ending in those bytes needs. The last n mod 16 bytes then go
+ * through the tables too.
+ */
+
+/* x^n mod P in reflected form: x^0 is bit 31, and one multiplication by x
+ * shifts right, folding x^32 back in as P's low terms. */
+constexpr uint32_t XPowModP(unsigned n)
+{
+    uint32_t r = 0x80000000u;
+    for (unsigned i = 0; i < n; ++i)
+        r = (r & 1u) ? (r >> 1) ^ kCrcPoly : (r >> 1);
+    return r;
+}
+
+/* The 33-bit operand for PCLMULQDQ described above. */
+constexpr uint64_t FoldConst(unsigned n)
+{
+    return (uint64_t)XPowModP(n) << 1;
+}
+
+/* x^32 mod P is P without its top term; and the byte table's entry for
+ * 0x80 (x^24) advanced eight steps is x^32 mod P as well. */
+static_assert(XPowModP(32) == kCrcPoly, "x^32 mod P");
+static_assert(kCrc.t[0][0x80] == XPowModP(32), "byte table and x^n agree");
+/* x^(32 + 8k) mod P, seen through the slicing tables: t[k][0x80]. */
+static_assert(kCrc.t[7][0x80] == XPowModP(32 + 56), "slicing tables and x^n agree");
+
+struct FoldPair {
+    uint64_t lo; /* multiplies the low quadword, the polynomial's upper half */
+    uint64_t hi; /* multiplies the high quadword, its lower half */
+};
+
+constexpr FoldPair FoldBy(unsigned bits)
+{
+    return FoldPair{FoldConst(bits + 32), FoldConst(bits - 32)};
+}
+
+constexpr FoldPair kFold512 = FoldBy(512);
+constexpr FoldPair kFold384 = FoldBy(384);
+constexpr FoldPair kFold256 = FoldBy(256);
+constexpr FoldPair kFold128 = FoldBy(128);
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i
+FoldConstVec(FoldPair k)
+{
+    return _mm_set_epi64x((long long)k.hi, (long long)k.lo);
+}
+
+/* x moved forward by the distance k stands for, not yet added to anything. */
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i k)
+{
+    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00),
+                         _mm_clmulepi64_si128(x, k, 0x11));
+}
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Load128(const uint8_t* p)
+{
+    return _mm_loadu_si128((const __m128i*)p);
+}
+
+/* ===================================================================== */
+/* Hex text                                                               */
+/* ===================================================================== */
+
+constexpr char kDigits[] = "0123456789abcdef";
+
+/* "%02x" of every byte value, the two characters in memory order. */
+struct HexPairTable {
+    char c[256][2];
+};
+
+constexpr HexPairTable MakeHexPairs()
+{
+    HexPairTable tb{};
+    for (int i = 0; i < 256; ++i) {
+        tb.c[i][0] = kDigits[i >> 4];
+        tb.c[i][1] = kDigits[i & 15];
     }
     return tb;
 }
 
-constexpr CrcTable kCrc = MakeCrcTable();
+constexpr HexPairTable kHexPairs = MakeHexPairs();
 
 /* Character classes for hex input: 0..15 a digit's value, then the rest. */
 enum : uint8_t { kSpace = 16, kPlus = 17, kMinus = 18, kOther = 19 };
@@ -40,6 +202,8 @@ struct HexClassTable {
     uint8_t c[256];
 };
 
+/* White space is what isspace() accepts in the "C" locale, the one a
+ * process runs in unless it calls setlocale. */
 constexpr HexClassTable MakeHexClass()
 {
     HexClassTable tb{};
@@ -58,56 +222,106 @@ constexpr HexClassTable MakeHexClass()
 
 constexpr HexClassTable kHexClass = MakeHexClass();
 
-constexpr char kDigits[] = "0123456789abcdef";
-
-/* One two-character pair, converted as strtol(base 16) converts it. */
-inline uint8_t DecodePairSlow(uint8_t a, uint8_t b)
+/* One two-character pair, converted as strtol(base 16) converts it, low
+ * 8 bits kept. With only two characters the cases are few: a digit first
+ * reads one or two digits; white space or a sign first leaves one character,
+ * which counts only if it is a digit ("0x" alone reads as 0, like "0" and a
+ * stray x). Anything else converts nothing and gives 0. */
+inline uint8_t DecodePair(uint8_t a, uint8_t b)
 {
     const uint8_t ca = kHexClass.c[a], cb = kHexClass.c[b];
     if (ca < 16) return (uint8_t)(cb < 16 ? (ca << 4) | cb : ca);
-    if (cb >= 16) return 0; /* no digit at all */
+    if (cb >= 16) return 0;
     if (ca == kSpace || ca == kPlus) return cb;
     if (ca == kMinus) return (uint8_t)(0u - cb);
     return 0;
 }
 
-} // namespace
-
-uint32_t Crc32Portable(const uint8_t* p, size_t n)
+void HexEncodeScalar(const uint8_t* src, size_t n, char* dst)
 {
-    if (n == 0) return 0;
-    uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < n; ++i)
-        crc = kCrc.t[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
-    return ~crc;
+        memcpy(dst + 2 * i, kHexPairs.c[src[i]], 2);
 }
 
-uint32_t Crc32Clmul(const uint8_t* p, size_t n)
+void HexDecodeScalar(const uint8_t* t, size_t nPairs, uint8_t* dst)
 {
-    return Crc32Portable(p, n);
+    for (size_t k = 0; k < nPairs; ++k)
+        dst[k] = DecodePair(t[2 * k], t[2 * k + 1]);
 }
 
-bool CpuHasClmul()
+/* Bulk of the encoder: 16 bytes at a time, each nibble looked up in the
+ * digit string with PSHUFB, high and low digits interleaved. Returns the
+ * number of bytes done (a multiple of 16). */
+__attribute__((target("ssse3"))) size_t HexEncodeSsse3(const uint8_t* src, size_t n,
+                                                      char* dst)
 {
-    return __builtin_cpu_supports("pclmul");
+    const __m128i lut = _mm_loadu_si128((const __m128i*)kDigits);
+    const __m128i low4 = _mm_set1_epi8(0x0F);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128((const __m128i*)(src + i));
+        const __m128i hi = _mm_shuffle_epi8(lut, _mm_and_si128(_mm_srli_epi16(v, 4), low4));
+        const __m128i lo = _mm_shuffle_epi8(lut, _mm_and_si128(v, low4));
+        _mm_storeu_si128((__m128i*)(dst + 2 * i), _mm_unpacklo_epi8(hi, lo));
+        _mm_storeu_si128((__m128i*)(dst + 2 * i + 16), _mm_unpackhi_epi8(hi, lo));
+    }
+    return i;
 }
 
-uint32_t Crc32(const uint8_t* p, size_t n)
+/* Digit values of 16 characters and a mask of those that are hex digits. */
+__attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i* ok)
 {
-    return Crc32Portable(p, n);
+    const __m128i d = _mm_sub_epi8(c, _mm_set1_epi8('0'));
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    /* OR 0x20 folds A-F onto a-f and nothing else onto them. */
+    const __m128i l = _mm_sub_epi8(_mm_or_si128(c, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(l, _mm_set1_epi8(5)), l);
+    *ok = _mm_or_si128(isDigit, isLetter);
+    return _mm_or_si128(_mm_and_si128(isDigit, d),
+                        _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
 }
 
-uint32_t WordSum(const uint8_t* p, size_t n, uint32_t org)
+/* Bulk of the decoder: 16 pairs at a time when all 32 characters are hex
+ * digits (value = 16 * first + second, by PMADDUBSW); any other block goes
+ * through the exact pair rule. Returns the number of pairs done. */
+__attribute__((target("ssse3"))) size_t HexDecodeSsse3(const uint8_t* t, size_t nPairs,
+                                                      uint8_t* dst)
 {
-    uint32_t sum = org;
-    size_t words = n / 4;
+    const __m128i weights = _mm_set1_epi16(0x0110); /* bytes 16, 1 */
+    size_t k = 0;
+    for (; k + 16 <= nPairs; k += 16) {
+        __m128i ok0, ok1;
+        const __m128i v0 = HexValues(_mm_loadu_si128((const __m128i*)(t + 2 * k)), &ok0);
+        const __m128i v1 = HexValues(_mm_loadu_si128((const __m128i*)(t + 2 * k + 16)), &ok1);
+        if (_mm_movemask_epi8(_mm_and_si128(ok0, ok1)) != 0xFFFF) {
+            HexDecodeScalar(t + 2 * k, 16, dst + k);
+            continue;
+        }
+        const __m128i b = _mm_packus_epi16(_mm_maddubs_epi16(v0, weights),
+                                           _mm_maddubs_epi16(v1, weights));
+        _mm_storeu_si128((__m128i*)(dst + k), b);
+    }
+    return k;
+}
+
+/* ===================================================================== */
+/* Word sum                                                               */
+/* ===================================================================== */
+
+/* The sum is modulo 2^32, so lanes of 32-bit additions followed by a sum of
+ * the lanes give exactly the same result as one running sum. */
+
+uint32_t WordSumScalar(const uint8_t* p, size_t n, uint32_t sum)
+{
+    const size_t words = n / 4;
     for (size_t i = 0; i < words; ++i) {
         uint32_t w;
         memcpy(&w, p + 4 * i, 4);
         sum += w;
     }
-    size_t rest = n % 4;
+    const size_t rest = n % 4;
     if (rest) {
+        /* The tail bytes fill a word from its low end, the rest zero. */
         uint32_t last = 0;
         for (size_t k = 0; k < rest; ++k)
             last |= (uint32_t)p[4 * words + k] << (8 * k);
@@ -116,19 +330,134 @@ uint32_t WordSum(const uint8_t* p, size_t n, uint32_t org)
     return sum;
 }
 
+inline uint32_t LaneSum128(__m128i v)
+{
+    uint32_t lanes[4];
+    _mm_storeu_si128((__m128i*)lanes, v);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+}
+
+/* SSE2 bulk, available on every x86-64: 64 bytes a round. Adds the words of
+ * the first (n / 64) * 64 bytes into *sum and returns that count. */
+size_t WordSumSse2(const uint8_t* p, size_t n, uint32_t* sum)
+{
+    __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        a0 = _mm_add_epi32(a0, _mm_loadu_si128((const __m128i*)(p + i)));
+        a1 = _mm_add_epi32(a1, _mm_loadu_si128((const __m128i*)(p + i + 16)));
+        a2 = _mm_add_epi32(a2, _mm_loadu_si128((const __m128i*)(p + i + 32)));
+        a3 = _mm_add_epi32(a3, _mm_loadu_si128((const __m128i*)(p + i + 48)));
+    }
+    *sum += LaneSum128(_mm_add_epi32(_mm_add_epi32(a0, a1), _mm_add_epi32(a2, a3)));
+    return i;
+}
+
+/* AVX2 bulk: 128 bytes a round in four independent accumulators. */
+__attribute__((target("avx2"))) size_t WordSumAvx2(const uint8_t* p, size_t n,
+                                                   uint32_t* sum)
+{
+    __m256i a0 = _mm256_setzero_si256(), a1 = a0, a2 = a0, a3 = a0;
+    size_t i = 0;
+    for (; i + 128 <= n; i += 128) {
+        a0 = _mm256_add_epi32(a0, _mm256_loadu_si256((const __m256i*)(p + i)));
+        a1 = _mm256_add_epi32(a1, _mm256_loadu_si256((const __m256i*)(p + i + 32)));
+        a2 = _mm256_add_epi32(a2, _mm256_loadu_si256((const __m256i*)(p + i + 64)));
+        a3 = _mm256_add_epi32(a3, _mm256_loadu_si256((const __m256i*)(p + i + 96)));
+    }
+    const __m256i a = _mm256_add_epi32(_mm256_add_epi32(a0, a1), _mm256_add_epi32(a2, a3));
+    *sum += LaneSum128(_mm_add_epi32(_mm256_castsi256_si128(a),
+                                     _mm256_extracti128_si256(a, 1)));
+    return i;
+}
+
+} // namespace
+
+/* ===================================================================== */
+/* Entry points                                                           */
+/* ===================================================================== */
+
+bool CpuHasClmul()
+{
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}
+
+uint32_t Crc32Portable(const uint8_t* p, size_t n)
+{
+    /* n == 0 leaves the register at all ones, whose complement is 0. */
+    return ~CrcUpdate(0xFFFFFFFFu, p, n);
+}
+
+__attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul(const uint8_t* p, size_t n)
+{
+    if (n < 64)
+        return Crc32Portable(p, n);
+
+    /* The initial all-ones register is the same as complementing the
+     * first 32 message bits and starting from zero. */
+    __m128i x0 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(-1));
+    __m128i x1 = Load128(p + 16);
+    __m128i x2 = Load128(p + 32);
+    __m128i x3 = Load128(p + 48);
+    p += 64;
+    n -= 64;
+
+    const __m128i k512 = FoldConstVec(kFold512);
+    while (n >= 64) {
+        x0 = _mm_xor_si128(Fold(x0, k512), Load128(p));
+        x1 = _mm_xor_si128(Fold(x1, k512), Load128(p + 16));
+        x2 = _mm_xor_si128(Fold(x2, k512), Load128(p + 32));
+        x3 = _mm_xor_si128(Fold(x3, k512), Load128(p + 48));
+        p += 64;
+        n -= 64;
+    }
+
+    const __m128i k128 = FoldConstVec(kFold128);
+    __m128i x = _mm_xor_si128(_mm_xor_si128(Fold(x0, FoldConstVec(kFold384)),
+                                            Fold(x1, FoldConstVec(kFold256))),
+                              _mm_xor_si128(Fold(x2, k128), x3));
+    while (n >= 16) {
+        x = _mm_xor_si128(Fold(x, k128), Load128(p));
+        p += 16;
+        n -= 16;
+    }
+
+    uint8_t rest[16];
+    _mm_storeu_si128((__m128i*)rest, x);
+    const uint32_t crc = CrcUpdate(0, rest, 16);
+    return ~CrcUpdate(crc, p, n);
+}
+
+uint32_t Crc32(const uint8_t* p, size_t n)
+{
+    if (n >= 64 && CpuHasClmul())
+        return Crc32Clmul(p, n);
+    return Crc32Portable(p, n);
+}
+
+uint32_t WordSum(const uint8_t* p, size_t n, uint32_t org)
+{
+    uint32_t sum = org;
+    /* Each stage leaves fewer than its block size to the next one, and every
+     * count done is a multiple of 4, so the remaining words keep their
+     * places (the AVX2 stage leaves up to 127 bytes, of which SSE2 takes
+     * whole 64-byte blocks, so all three stages run on AVX2 machines). */
+    size_t done = __builtin_cpu_supports("avx2") ? WordSumAvx2(p, n, &sum) : 0;
+    done += WordSumSse2(p + done, n - done, &sum);
+    return WordSumScalar(p + done, n - done, sum);
+}
+
 void HexEncode(const uint8_t* src, size_t n, char* dst)
 {
-    for (size_t i = 0; i < n; ++i) {
-        dst[2 * i] = kDigits[src[i] >> 4];
-        dst[2 * i + 1] = kDigits[src[i] & 15];
-    }
+    const size_t done = __builtin_cpu_supports("ssse3") ? HexEncodeSsse3(src, n, dst) : 0;
+    HexEncodeScalar(src + done, n - done, dst + 2 * done);
 }
 
 void HexDecodePairs(const char* text, size_t nPairs, uint8_t* dst)
 {
     const uint8_t* t = (const uint8_t*)text;
-    for (size_t k = 0; k < nPairs; ++k)
-        dst[k] = DecodePairSlow(t[2 * k], t[2 * k + 1]);
+    const size_t done = __builtin_cpu_supports("ssse3") ? HexDecodeSsse3(t, nPairs, dst) : 0;
+    HexDecodeScalar(t + 2 * done, nPairs - done, dst + done);
 }
 
 } // namespace vud
