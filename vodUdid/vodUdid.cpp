@@ -137,6 +137,7 @@ int l_RegAllFun(lua_State* L)
     RegisterRows(L, kBaseRows);
     // The families, in this order; their results carry nothing.
     RegBuferFun(L);
+    RegFileFun(L);
     return 1;
 }
 
