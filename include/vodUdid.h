@@ -115,10 +115,23 @@ typedef struct tag_CRC32_DATA {
 #ifdef __cplusplus
 } /* extern "C" */
 
+#include "BCString.h"
+
 /* 64-bit value from its halves: bits 32-63 from lHi, bits 0-31 from lLow. */
 VODUDID_API long long Get64bitLen(unsigned int lLow, unsigned int lHi);
 /* Splits nLen into its halves; the exact inverse of Get64bitLen. */
 VODUDID_API void Get32BitLen(long long nLen, unsigned int& lLow, unsigned int& lHi);
+
+/* Paths (bytes; see docs/paths.md). The directory part of lpFileName, up to
+ * and including its last backslash, else dot-backslash; lpDirRet holds
+ * strlen(lpFileName) + 1 bytes and at least 3. */
+VODUDID_API void GetDirectoryFromPath(const char* lpFileName, char* lpDirRet);
+/* The text after the last separator at index 1 or later: the slash when
+ * bUnHevent is true, the backslash when false; empty when there is none. */
+VODUDID_API CBCString GetFileNameFromPath(const char* lpFileName, bool bUnHevent);
+/* The running executable's directory, up to and including its last slash;
+ * dot-backslash when its path cannot be read or is 260 bytes or longer. */
+VODUDID_API CBCString GetModulePath();
 
 /* CRC-32/ISO-HDLC (the CRC of zlib, gzip and Ethernet) of the length bytes
  * at buffer; 0 for a length of 0 or a null buffer. Prints nothing. */

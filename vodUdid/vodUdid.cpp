@@ -136,6 +136,7 @@ int l_RegAllFun(lua_State* L)
 {
     RegisterRows(L, kBaseRows);
     // The families, in this order; their results carry nothing.
+    RegPathFun(L);
     RegBuferFun(L);
     RegFileFun(L);
     return 1;
