@@ -246,3 +246,513 @@ int CBCString::CompareNoCase(LPCBTSTR lpsz) const
             return ca - cb;
     }
 }
+
+// ---- substrings --------------------------------------------------------------------------
+
+CBCString CBCString::Mid(int nFirst, int nCount) const
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    int nLen = (int)strlen(p);
+    int nFrom = Clamp(nFirst, 0, nLen);
+    return CBCString(p + nFrom, Clamp(nCount, 0, nLen - nFrom));
+}
+
+CBCString CBCString::Mid(int nFirst) const
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    int nLen = (int)strlen(p);
+    int nFrom = Clamp(nFirst, 0, nLen);
+    return CBCString(p + nFrom, nLen - nFrom);
+}
+
+CBCString CBCString::Left(int nCount) const
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    return CBCString(p, Clamp(nCount, 0, (int)strlen(p)));
+}
+
+CBCString CBCString::Right(int nCount) const
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    int nLen = (int)strlen(p);
+    int n = Clamp(nCount, 0, nLen);
+    return CBCString(p + nLen - n, n);
+}
+
+// ---- case and order ----------------------------------------------------------------------
+// The bytes go to toupper/tolower as unsigned char values, the only defined
+// argument range; in the C locale that changes exactly the ASCII letters.
+
+void CBCString::MakeUpper()
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    size_t n = strlen(p);
+    Rebuild(m_pchData, m_dwBuffLen, n + 1, [&](char* dst) {
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = (char)toupper((unsigned char)p[i]);
+        return true;
+    });
+}
+
+void CBCString::MakeLower()
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    size_t n = strlen(p);
+    Rebuild(m_pchData, m_dwBuffLen, n + 1, [&](char* dst) {
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = (char)tolower((unsigned char)p[i]);
+        return true;
+    });
+}
+
+void CBCString::MakeReverse()
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    size_t n = strlen(p);
+    Rebuild(m_pchData, m_dwBuffLen, n + 1, [&](char* dst) {
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = p[n - 1 - i];
+        return true;
+    });
+}
+
+// ---- trimming ------------------------------------------------------------------------------
+
+namespace {
+
+// Cuts the trailing run of bytes c with inSet(c), in place.
+template <class InSet>
+void TrimTrailing(LPBTSTR pchData, InSet inSet)
+{
+    if (!pchData)
+        return;
+    size_t n = strlen(pchData);
+    while (n > 0 && inSet(pchData[n - 1]))
+        pchData[--n] = 0;
+}
+
+// Drops the leading run of bytes c with inSet(c) into a rebuilt buffer of
+// the old length + 1 bytes (rebuilt even when nothing is dropped).
+template <class InSet>
+void TrimLeading(LPBTSTR& pchData, unsigned int& dwBuffLen, InSet inSet)
+{
+    LPCBTSTR p = OrEmpty(pchData);
+    size_t n = strlen(p), k = 0;
+    while (k < n && inSet(p[k]))
+        ++k;
+    Assign(pchData, dwBuffLen, n + 1, p + k, n - k);
+}
+
+} // namespace
+
+void CBCString::TrimRight()
+{
+    TrimTrailing(m_pchData, [](char c) { return c == ' '; });
+}
+
+void CBCString::TrimRight(char chTarget)
+{
+    TrimTrailing(m_pchData, [chTarget](char c) { return c == chTarget; });
+}
+
+void CBCString::TrimRight(LPCBTSTR lpszTargets)
+{
+    if (!m_pchData || !lpszTargets || !*lpszTargets)
+        return;
+    // One forward walk remembering where the current run of set bytes began.
+    char* pRun = nullptr;
+    for (char* q = m_pchData; *q; q = _tcsinc(q)) {
+        if (strchr(lpszTargets, *q)) {
+            if (!pRun)
+                pRun = q;
+        } else {
+            pRun = nullptr;
+        }
+    }
+    if (pRun)
+        ClearTail(pRun);
+}
+
+void CBCString::TrimLeft()
+{
+    TrimLeading(m_pchData, m_dwBuffLen, [](char c) { return c == ' '; });
+}
+
+void CBCString::TrimLeft(char chTarget)
+{
+    TrimLeading(m_pchData, m_dwBuffLen, [chTarget](char c) { return c == chTarget; });
+}
+
+void CBCString::TrimLeft(LPCBTSTR lpszTargets)
+{
+    LPCBTSTR pSet = OrEmpty(lpszTargets);
+    // Text bytes are never NUL, so strchr cannot match the set's terminator.
+    TrimLeading(m_pchData, m_dwBuffLen, [pSet](char c) { return strchr(pSet, c) != nullptr; });
+}
+
+// ---- editing -------------------------------------------------------------------------------
+
+int CBCString::Replace(char chOld, char chNew)
+{
+    if (!m_pchData || chOld == 0)
+        return 0;
+    char* p = m_pchData;
+    size_t n = strlen(p);
+    char* pCut = nullptr;
+    int nCount = 0;
+    // The walk runs to the end the text had on entry: a NUL chNew cuts the
+    // text at the first hit, yet every hit is counted.
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] == chOld) {
+            p[i] = chNew;
+            ++nCount;
+            if (chNew == 0 && !pCut)
+                pCut = p + i;
+        }
+    }
+    if (pCut)
+        memset(pCut, 0, (size_t)(p + n - pCut));
+    return nCount;
+}
+
+int CBCString::Replace(LPCBTSTR lpszOld, LPCBTSTR lpszNew)
+{
+    LPCBTSTR pOld = OrEmpty(lpszOld);
+    size_t nOld = strlen(pOld);
+    if (nOld == 0)
+        return 0;
+    LPCBTSTR pNew = OrEmpty(lpszNew);
+    size_t nNew = strlen(pNew);
+    LPCBTSTR p = OrEmpty(m_pchData);
+    size_t n = strlen(p);
+
+    // First pass counts the matches, so the new buffer is built once at its
+    // exact size: linear in the text, where appending piece by piece is not.
+    size_t nCount = 0;
+    for (LPCBTSTR q = p; (q = strstr(q, pOld)) != nullptr; q += nOld)
+        ++nCount;
+    Rebuild(m_pchData, m_dwBuffLen, n - nCount * nOld + nCount * nNew + 1, [&](char* dst) {
+        LPCBTSTR q = p;
+        for (LPCBTSTR t; (t = strstr(q, pOld)) != nullptr; q = t + nOld) {
+            memcpy(dst, q, (size_t)(t - q));
+            dst += t - q;
+            memcpy(dst, pNew, nNew);
+            dst += nNew;
+        }
+        memcpy(dst, q, (size_t)(p + n - q));
+        return true;
+    });
+    return (int)nCount;
+}
+
+int CBCString::Remove(char chRemove)
+{
+    // The terminator is not counted: removing NUL removes nothing.
+    if (!m_pchData || chRemove == 0)
+        return 0;
+    char* w = m_pchData;
+    char* r = m_pchData;
+    int nCount = 0;
+    for (; *r; ++r) {
+        if (*r == chRemove)
+            ++nCount;
+        else
+            *w++ = *r;
+    }
+    memset(w, 0, (size_t)(r - w));
+    return nCount;
+}
+
+int CBCString::Insert(int nIndex, char ch)
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    size_t n = strlen(p);
+    size_t k = (size_t)Clamp(nIndex, 0, (int)n);
+    Rebuild(m_pchData, m_dwBuffLen, n + 2, [&](char* dst) {
+        memcpy(dst, p, k);
+        if (ch != 0) {  // a NUL ends the text at nIndex: nothing follows it
+            dst[k] = ch;
+            memcpy(dst + k + 1, p + k, n - k);
+        }
+        return true;
+    });
+    return 0;
+}
+
+int CBCString::Insert(int nIndex, LPCBTSTR pstr)
+{
+    LPCBTSTR p = OrEmpty(m_pchData);
+    LPCBTSTR pIns = OrEmpty(pstr);
+    size_t n = strlen(p), nSub = strlen(pIns);
+    size_t k = (size_t)Clamp(nIndex, 0, (int)n);
+    Rebuild(m_pchData, m_dwBuffLen, n + nSub + 1, [&](char* dst) {
+        memcpy(dst, p, k);
+        memcpy(dst + k, pIns, nSub);
+        memcpy(dst + k + nSub, p + k, n - k);
+        return true;
+    });
+    return 0;
+}
+
+int CBCString::Delete(int nIndex, int nCount)
+{
+    if (!m_pchData)
+        return 0;
+    char* p = m_pchData;
+    int nLen = (int)strlen(p);
+    int k = Clamp(nIndex, 0, nLen);
+    int c = Clamp(nCount, 0, nLen - k);
+    if (c > 0) {
+        memmove(p + k, p + k + c, (size_t)(nLen - k - c));
+        memset(p + nLen - c, 0, (size_t)c);
+    }
+    return 0;
+}
+
+// ---- search --------------------------------------------------------------------------------
+
+namespace {
+
+// True when nStart indexes a character of the text (not its terminator),
+// looking at no more than nStart + 1 bytes and never past the buffer.
+inline bool InText(LPCBTSTR pchData, unsigned int dwBuffLen, int nStart)
+{
+    return pchData && nStart >= 0 && (unsigned int)nStart < dwBuffLen &&
+           strnlen(pchData, (size_t)nStart + 1) > (size_t)nStart;
+}
+
+} // namespace
+
+int CBCString::Find(char ch) const
+{
+    return Find(ch, 0);
+}
+
+int CBCString::Find(char ch, int nStart) const
+{
+    if (!InText(m_pchData, m_dwBuffLen, nStart))
+        return -1;
+    LPCBTSTR r = strchr(m_pchData + nStart, (unsigned char)ch);
+    return r ? (int)(r - m_pchData) : -1;
+}
+
+int CBCString::ReverseFind(char ch) const
+{
+    if (!m_pchData || ch == 0)
+        return -1;
+    LPCBTSTR r = strrchr(m_pchData, (unsigned char)ch);
+    return r ? (int)(r - m_pchData) : -1;
+}
+
+int CBCString::Find(LPCBTSTR lpszSub) const
+{
+    return Find(lpszSub, 0);
+}
+
+int CBCString::Find(LPCBTSTR lpszSub, int nStart) const
+{
+    if (!InText(m_pchData, m_dwBuffLen, nStart))
+        return -1;
+    LPCBTSTR pFrom = m_pchData + nStart;
+    LPCBTSTR r = strstr(pFrom, OrEmpty(lpszSub));
+    return r ? (int)(r - pFrom) : -1;  // an offset from nStart, not an index
+}
+
+int CBCString::FindOneOf(LPCBTSTR lpszCharSet) const
+{
+    if (!m_pchData)
+        return -1;
+    size_t k = strcspn(m_pchData, OrEmpty(lpszCharSet));
+    return m_pchData[k] ? (int)k : -1;
+}
+
+// ---- formatting ----------------------------------------------------------------------------
+
+namespace {
+
+// Ends a va_list on every way out of a scope, exceptions included.
+struct VaEnd {
+    va_list& args;
+    ~VaEnd() { va_end(args); }
+};
+
+// Reads the decimal digits at rp and moves past them; saturates at INT_MAX
+// (atoi would overflow, and printf refuses such a field anyway).
+long long ReadNumber(LPCBTSTR& rp)
+{
+    long long v = 0;
+    for (; *rp >= '0' && *rp <= '9'; rp = _tcsinc(rp)) {
+        v = v * 10 + (*rp - '0');  // v <= INT_MAX before: no overflow
+        if (v > INT_MAX)
+            v = INT_MAX;
+    }
+    return v;
+}
+
+// The estimating walk: an upper guess of the output length, conversion by
+// conversion, reading the arguments it depends on from argList. Returns -1
+// at the first thing it has no rule for (a conversion outside its table, a
+// length modifier, a format ending inside a conversion): the arguments after
+// it cannot be located, and the caller then measures the output instead.
+long long EstimateLength(LPCBTSTR lpszFormat, va_list argList)
+{
+    long long nMaxLen = 0;
+    for (LPCBTSTR lpsz = lpszFormat; *lpsz; lpsz = _tcsinc(lpsz)) {
+        // Literal text: each character adds the length of the whole rest.
+        if (*lpsz != '%') {
+            nMaxLen += _tclen(lpsz);
+            continue;
+        }
+        lpsz = _tcsinc(lpsz);
+        if (*lpsz == '%') {
+            nMaxLen += _tclen(lpsz);
+            continue;
+        }
+        long long nItemLen = 0, nWidth = 0, nPrecision = 0;
+        for (;; lpsz = _tcsinc(lpsz)) {
+            char c = *lpsz;
+            if (c == '#') {
+                nMaxLen += 2;
+            } else if (c == '*') {
+                // printf reads a negative '*' width as '-' and its magnitude.
+                long long w = va_arg(argList, int);
+                nWidth = w < 0 ? -w : w;
+            } else if (c != '-' && c != '+' && c != '0' && c != ' ') {
+                break;
+            }
+        }
+        if (nWidth == 0)
+            nWidth = ReadNumber(lpsz);
+        if (*lpsz == '.') {
+            lpsz = _tcsinc(lpsz);
+            if (*lpsz == '*') {
+                long long p = va_arg(argList, int);
+                nPrecision = p < 0 ? 0 : p;  // printf: as if none was given
+                lpsz = _tcsinc(lpsz);
+            } else {
+                nPrecision = ReadNumber(lpsz);
+            }
+        }
+        bool bBounded = false;  // c and s: cut to the precision, raised to the width
+        switch (*lpsz) {
+        case 'c':
+        case 'C':
+            (void)va_arg(argList, int);
+            nItemLen = 2;
+            bBounded = true;
+            break;
+        case 's': {
+            LPCBTSTR s = va_arg(argList, LPCBTSTR);
+            if (!s) {
+                nItemLen = 6;
+            } else {
+                // With a precision printf reads no further, and neither do we;
+                // the bound below gives the same figure as a full strlen.
+                size_t n = nPrecision > 0 ? strnlen(s, (size_t)nPrecision) : strlen(s);
+                nItemLen = n < 1 ? 1 : (long long)n;
+            }
+            bBounded = true;
+            break;
+        }
+        case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+            (void)va_arg(argList, int);
+            nItemLen = nWidth + nPrecision > 32 ? nWidth + nPrecision : 32;
+            break;
+        case 'p':
+            (void)va_arg(argList, void*);
+            nItemLen = nWidth + nPrecision > 32 ? nWidth + nPrecision : 32;
+            break;
+        case 'e': case 'g': case 'G':
+            (void)va_arg(argList, double);
+            nItemLen = nWidth + nPrecision > 128 ? nWidth + nPrecision : 128;
+            break;
+        case 'f': {
+            double v = va_arg(argList, double);
+            if (nWidth > INT_MAX || nPrecision > INT_MAX - 6)
+                return -1;
+            // Measured: the value with the width and six digits beyond the
+            // precision, the same count the scratch formatting would give.
+            int n = snprintf(nullptr, 0, "%*.*f", (int)nWidth, (int)nPrecision + 6, v);
+            if (n < 0)
+                return -1;
+            nItemLen = n;
+            break;
+        }
+        case 'n':
+            (void)va_arg(argList, int*);
+            nItemLen = 0;
+            break;
+        default:
+            return -1;
+        }
+        if (bBounded) {
+            if (nPrecision != 0 && nPrecision < nItemLen)
+                nItemLen = nPrecision;
+            if (nWidth > nItemLen)
+                nItemLen = nWidth;
+        }
+        nMaxLen += nItemLen;
+    }
+    return nMaxLen;
+}
+
+// vsnprintf into dst of nSize bytes; afterwards every byte past the first
+// NUL is NUL (a %c of 0 would leave text behind the terminator).
+int FormatInto(char* dst, size_t nSize, LPCBTSTR lpszFormat, va_list args)
+{
+    int nOut = vsnprintf(dst, nSize, lpszFormat, args);
+    if (nOut >= 0 && (size_t)nOut < nSize) {
+        size_t nText = strlen(dst);
+        memset(dst + nText, 0, (size_t)nOut - nText);
+    }
+    return nOut;
+}
+
+} // namespace
+
+void CBCString::Format(LPCBTSTR lpszFormat, ...)
+{
+    va_list argList;
+    va_start(argList, lpszFormat);
+    VaEnd end{argList};
+    FormatV(lpszFormat, argList);
+}
+
+void CBCString::FormatV(LPCBTSTR lpszFormat, va_list argList)
+{
+    LPCBTSTR pFormat = OrEmpty(lpszFormat);
+    // Two copies taken before the walk consumes argList: one for formatting
+    // into the estimated buffer, one for the exact-size retry.
+    va_list argFirst, argSecond;
+    va_copy(argFirst, argList);
+    VaEnd endFirst{argFirst};
+    va_copy(argSecond, argList);
+    VaEnd endSecond{argSecond};
+
+    long long nMaxLen = EstimateLength(pFormat, argList);
+    int nOut = -1;
+    // Every buffer is built before the old one goes, so the format and the
+    // arguments may point into the own text.
+    if (nMaxLen >= 0 && (unsigned long long)nMaxLen < kMaxBuffer) {
+        size_t nSize = (size_t)nMaxLen + 1;
+        if (Rebuild(m_pchData, m_dwBuffLen, nSize, [&](char* dst) {
+                nOut = FormatInto(dst, nSize, pFormat, argFirst);
+                return nOut >= 0 && (size_t)nOut < nSize;
+            }))
+            return;
+    } else {
+        nOut = vsnprintf(nullptr, 0, pFormat, argFirst);
+    }
+    if (nOut < 0) {
+        // The C library refused the output (a wide character with no
+        // multibyte form, a result beyond INT_MAX): the text becomes empty.
+        Assign(m_pchData, m_dwBuffLen, 1, kNoText, 0);
+        return;
+    }
+    // The estimate fell short, or there was none: exactly the output's size.
+    size_t nSize = (size_t)nOut + 1;
+    Rebuild(m_pchData, m_dwBuffLen, nSize, [&](char* dst) {
+        FormatInto(dst, nSize, pFormat, argSecond);
+        return true;
+    });
+}
