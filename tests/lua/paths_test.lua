@@ -96,7 +96,7 @@ describe("GetExecPath", function()
 
   -- An interpreter copied so that its own path has a given length: 259
   -- bytes fit the 260-byte buffer with the terminator, 260 and more do not.
-  for _, len in ipairs({ 200, 258, 259, 260, 261, 400 }) do
+  for _, len in ipairs({ 259, 260 }) do
     it("for an executable path of " .. len .. " bytes", function()
       local leaf = "lua"
       local dir = deep_dir(base, len - 1 - #leaf)
@@ -139,8 +139,7 @@ end)
 describe("GetCurrentDirectory", function()
   -- Each row: length of the directory (nil: the temporary directory itself),
   -- whether it fits the 260-byte buffer with its terminator.
-  local rows = { { nil, true }, { 100, true }, { 258, true }, { 259, true },
-                 { 260, false }, { 261, false }, { 1000, false } }
+  local rows = { { nil, true }, { 259, true }, { 260, false }, { 1000, false } }
   for _, row in ipairs(rows) do
     it("in a directory of " .. (row[1] or "ordinary") .. " length", function()
       local dir = row[1] and deep_dir(base, row[1]) or base
@@ -224,17 +223,6 @@ describe("GetFileNameFromPath", function()
     "./x", "../x/y.z", "a//b", "x/\0/y", "ab/cd\0/ef", "a b/c d",
     string.rep("long/", 2000) .. "name",
   }
-  -- A fixed-seed sample over the bytes that matter.
-  math.randomseed(6)
-  local alphabet = { "a", "/", "\\", "." }
-  for _ = 1, 300 do
-    local t = {}
-    for i = 1, math.random(0, 8) do
-      t[i] = alphabet[math.random(#alphabet)]
-    end
-    paths[#paths + 1] = table.concat(t)
-  end
-
   it("matches the model for each path", function()
     for _, path in ipairs(paths) do
       assert.are.equal(file_name(path), GetFileNameFromPath(path), string.format("%q", path))
