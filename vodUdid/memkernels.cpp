@@ -37,11 +37,14 @@ namespace {
  * first bit of a byte stream (bit 0 of byte 0) is the highest power. */
 constexpr uint32_t kCrcPoly = 0xEDB88320u;
 
-/* Slicing-by-8 tables: t[0][n] is the register after eight single-bit steps
- * from n (the classic byte table); t[k][n] is t[k-1][n] advanced by one more
- * zero byte, so eight bytes are folded in with eight independent look-ups. */
+/* Slicing-by-16 tables: t[0][n] is the register after eight single-bit
+ * steps from n (the classic byte table); t[k][n] is t[k-1][n] advanced by
+ * one more zero byte, so sixteen bytes are folded in with sixteen
+ * independent look-ups instead of a chain of sixteen dependent ones. */
+const int kSlices = 16;
+
 struct CrcTables {
-    uint32_t t[8][256];
+    uint32_t t[kSlices][256];
 };
 
 constexpr CrcTables MakeCrcTables()
@@ -53,7 +56,7 @@ constexpr CrcTables MakeCrcTables()
             c = (c & 1u) ? (c >> 1) ^ kCrcPoly : (c >> 1);
         tb.t[0][n] = c;
     }
-    for (int k = 1; k < 8; ++k)
+    for (int k = 1; k < kSlices; ++k)
         for (uint32_t n = 0; n < 256; ++n) {
             const uint32_t prev = tb.t[k - 1][n];
             tb.t[k][n] = (prev >> 8) ^ tb.t[0][prev & 0xFFu];
@@ -63,21 +66,27 @@ constexpr CrcTables MakeCrcTables()
 
 constexpr CrcTables kCrc = MakeCrcTables();
 
+/* The four bytes of the little-endian word w, seen from k + 3 down to k
+ * zero bytes before the end of a 16-byte block. */
+inline uint32_t Slice4(uint32_t w, int k)
+{
+    return kCrc.t[k + 3][w & 0xFFu] ^ kCrc.t[k + 2][(w >> 8) & 0xFFu] ^
+           kCrc.t[k + 1][(w >> 16) & 0xFFu] ^ kCrc.t[k][w >> 24];
+}
+
 /* Advances the raw register crc (no initial value, no final complement)
  * over n bytes. */
 uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n)
 {
-    while (n >= 8) {
-        uint32_t lo, hi;
-        memcpy(&lo, p, 4);
-        memcpy(&hi, p + 4, 4);
-        lo ^= crc;
-        crc = kCrc.t[7][lo & 0xFFu] ^ kCrc.t[6][(lo >> 8) & 0xFFu] ^
-              kCrc.t[5][(lo >> 16) & 0xFFu] ^ kCrc.t[4][lo >> 24] ^
-              kCrc.t[3][hi & 0xFFu] ^ kCrc.t[2][(hi >> 8) & 0xFFu] ^
-              kCrc.t[1][(hi >> 16) & 0xFFu] ^ kCrc.t[0][hi >> 24];
-        p += 8;
-        n -= 8;
+    while (n >= 16) {
+        uint32_t w0, w1, w2, w3;
+        memcpy(&w0, p, 4);
+        memcpy(&w1, p + 4, 4);
+        memcpy(&w2, p + 8, 4);
+        memcpy(&w3, p + 12, 4);
+        crc = Slice4(w0 ^ crc, 12) ^ Slice4(w1, 8) ^ Slice4(w2, 4) ^ Slice4(w3, 0);
+        p += 16;
+        n -= 16;
     }
     while (n--)
         crc = kCrc.t[0][(crc ^ *p++) & 0xFFu] ^ (crc >> 8);
@@ -137,7 +146,8 @@ constexpr uint64_t FoldConst(unsigned n)
 static_assert(XPowModP(32) == kCrcPoly, "x^32 mod P");
 static_assert(kCrc.t[0][0x80] == XPowModP(32), "byte table and x^n agree");
 /* x^(32 + 8k) mod P, seen through the slicing tables: t[k][0x80]. */
-static_assert(kCrc.t[7][0x80] == XPowModP(32 + 56), "slicing tables and x^n agree");
+static_assert(kCrc.t[kSlices - 1][0x80] == XPowModP(32 + 8 * (kSlices - 1)),
+              "slicing tables and x^n agree");
 
 struct FoldPair {
     uint64_t lo; /* multiplies the low quadword, the polynomial's upper half */

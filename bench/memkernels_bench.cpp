@@ -1,0 +1,182 @@
+/*
+ * memkernels_bench.cpp - throughput of the CRC-32, word-sum and hex kernels
+ * next to the yardsticks they are judged by: zlib's crc32 and the textbook
+ * table-per-call CRC, a scalar one-word-per-addition loop, glibc memchr
+ * over the same memory, and a strtol call per hex pair.
+ *
+ * Every benchmark reports bytes_per_second of input, so a ratio is the
+ * quotient of two lines.
+ */
+#include "memkernels.h"
+
+#include <benchmark/benchmark.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+using namespace vud;
+
+namespace {
+
+const size_t k64K = 64 * 1024;
+const size_t k1M = 1024 * 1024;
+const size_t k64M = 64 * 1024 * 1024;
+
+/* Random bytes that never contain kAbsent, so memchr scans the whole range. */
+const uint8_t kAbsent = 0xA5;
+
+const std::vector<uint8_t>& Data(size_t n)
+{
+    static std::vector<uint8_t> v; /* benchmark scaffolding, single thread */
+    if (v.size() < n) {
+        std::mt19937 rng(1);
+        v.resize(n);
+        for (auto& b : v) {
+            b = (uint8_t)rng();
+            if (b == kAbsent) b = 0;
+        }
+    }
+    return v;
+}
+
+/* The CRC as a textbook writes it, table rebuilt on every call. */
+__attribute__((noinline)) uint32_t NaiveCrcTablePerCall(const uint8_t* p, size_t n)
+{
+    uint32_t tbl[256];
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        tbl[i] = c;
+    }
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) crc = tbl[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+/* One word per addition, kept scalar whatever the build flags say. */
+__attribute__((noinline, optimize("O2", "no-tree-vectorize"))) uint32_t
+ScalarWordSum(const uint8_t* p, size_t n, uint32_t sum)
+{
+    for (size_t i = 0; i + 4 <= n; i += 4) {
+        uint32_t w;
+        memcpy(&w, p + i, 4);
+        sum += w;
+    }
+    return sum;
+}
+
+/* The pair conversion done naively: a three-byte C string per pair. */
+__attribute__((noinline)) void StrtolPairs(const char* text, size_t nPairs, uint8_t* dst)
+{
+    for (size_t k = 0; k < nPairs; ++k) {
+        char tmp[3] = {text[2 * k], text[2 * k + 1], 0};
+        dst[k] = (uint8_t)strtol(tmp, nullptr, 16);
+    }
+}
+
+template <uint32_t (*F)(const uint8_t*, size_t)>
+void BM_Crc(benchmark::State& state)
+{
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n).data();
+    for (auto _ : state) benchmark::DoNotOptimize(F(p, n));
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+uint32_t ZlibCrc(const uint8_t* p, size_t n)
+{
+    return (uint32_t)crc32(0L, p, (uInt)n);
+}
+
+void BM_Crc32_Clmul(benchmark::State& state)
+{
+    if (!CpuHasClmul()) {
+        state.SkipWithError("no carry-less multiply on this CPU");
+        return;
+    }
+    BM_Crc<Crc32Clmul>(state);
+}
+
+void BM_WordSum(benchmark::State& state)
+{
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n).data();
+    for (auto _ : state) benchmark::DoNotOptimize(WordSum(p, n, 0));
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+void BM_WordSum_ScalarBaseline(benchmark::State& state)
+{
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n).data();
+    for (auto _ : state) benchmark::DoNotOptimize(ScalarWordSum(p, n, 0));
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+void BM_Memchr_Absent(benchmark::State& state)
+{
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n).data();
+    for (auto _ : state) {
+        const void* hit = memchr(p, kAbsent, n);
+        benchmark::DoNotOptimize(hit);
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+void BM_HexEncode(benchmark::State& state)
+{
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n).data();
+    std::vector<char> out(2 * n);
+    for (auto _ : state) {
+        HexEncode(p, n, out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+/* A 2 MiB hex text of random bytes, digits in mixed case. */
+std::vector<char> HexText(size_t nPairs)
+{
+    std::vector<char> t(2 * nPairs);
+    HexEncode(Data(nPairs).data(), nPairs, t.data());
+    for (size_t i = 0; i < t.size(); i += 7) t[i] = (char)toupper((unsigned char)t[i]);
+    return t;
+}
+
+template <void (*F)(const char*, size_t, uint8_t*)>
+void BM_HexDecode(benchmark::State& state)
+{
+    const size_t nPairs = (size_t)state.range(0);
+    const std::vector<char> text = HexText(nPairs);
+    std::vector<uint8_t> out(nPairs);
+    for (auto _ : state) {
+        F(text.data(), nPairs, out.data());
+        benchmark::ClobberMemory();
+    }
+    /* Counted in text bytes: 2 MiB of text per call. */
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)(2 * nPairs));
+}
+
+} // namespace
+
+BENCHMARK(BM_Crc32_Clmul)->Arg(k64K);
+BENCHMARK_TEMPLATE(BM_Crc, Crc32)->Name("BM_Crc32_Dispatched")->Arg(k64K);
+BENCHMARK_TEMPLATE(BM_Crc, Crc32Portable)->Name("BM_Crc32_Portable")->Arg(k64K);
+BENCHMARK_TEMPLATE(BM_Crc, ZlibCrc)->Name("BM_Crc32_Zlib")->Arg(k64K);
+BENCHMARK_TEMPLATE(BM_Crc, NaiveCrcTablePerCall)->Name("BM_Crc32_NaiveTablePerCall")->Arg(k64K);
+
+BENCHMARK(BM_WordSum)->Arg(k64K);
+BENCHMARK(BM_WordSum_ScalarBaseline)->Arg(k64K);
+BENCHMARK(BM_WordSum)->Arg(k64M);
+BENCHMARK(BM_Memchr_Absent)->Arg(k64M);
+
+BENCHMARK(BM_HexEncode)->Arg(k64K)->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairs)->Name("BM_HexDecodePairs")->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexDecode, StrtolPairs)->Name("BM_HexDecode_StrtolLoop")->Arg(k1M);
+
+BENCHMARK_MAIN();
