@@ -1,0 +1,39 @@
+-- The typical use of the library: read a file into a buffer, checksum it,
+-- read a 32-bit field, show bytes as hex, read it again line by line.
+-- Run: build/vodudid examples/typical.lua [FILE]   (default: this script)
+
+local path = arg[1] or arg[0]
+
+-- How long the file is, in Lua's own terms.
+local f = assert(io.open(path, "rb"))
+local size = f:seek("end")
+f:close()
+
+local h = fopen(path, "rb")
+if tostring(h) == "userdata: (nil)" then -- a failed open is not nil
+  DebugTrace("cannot open " .. path)
+  return
+end
+local buf = MallocBuffer(size)
+local n = fread(h, buf, size)
+DebugTrace(string.format("read %d of %d bytes from %s", n, size, path))
+
+local crc = calc_crc32(buf, n) -- prints a trace line, without a line break
+io.write("\n")
+DebugTrace(string.format("CRC-32 %08X", crc))
+if n >= 4 then
+  DebugTrace(string.format("first 32-bit field (little-endian) %08X", GetInt32FrmMem(buf, 0)))
+end
+DebugTrace("first bytes in hex: " .. BufferToString(buf, math.min(n, 16)))
+
+-- Back to the start, now as text.
+fseek(h, 0, 0)
+local lines, line = 0, fgetALine(h)
+while line do
+  lines = lines + 1
+  line = fgetALine(h)
+end
+DebugTrace(string.format("%d lines", lines))
+
+fclose(h)
+FreeBuffer(buf)
