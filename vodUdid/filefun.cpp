@@ -139,10 +139,10 @@ int l_fgetALine(lua_State* L)
         lua_pushstring(L, aLine); // up to the first zero byte
         return 1;
     }
-    // Nothing delivered: a read error only when the stream says so and the
-    // read left its reason. errno alone cannot tell: the C library may set
-    // it on a successful path (the tty probe of a first read), and a stream's
-    // error indicator stays set from an earlier failed read.
+    // Nothing delivered: a read error only when the stream's error indicator
+    // says so and this read left its reason; otherwise the end of file.
+    // errno alone cannot tell (the C library may set it without failing),
+    // nor can the indicator alone: it stays set from an earlier failed read.
     int nErr = errno;
     if (ferror(hFile) && nErr != 0) {
         fprintf(stderr, "%s @ %d, %s\n", kSourceName, kReadErrorLine, strerror(nErr));

@@ -127,7 +127,7 @@ describe("fgetALine", function()
       LFopen("/nonexistent/y", 0)       -- and again
       io.write(tostring(fgetALine(h)), "\n")
       fclose(h)
-      local n = fopen("/dev/null", "r")  -- a first read that probes for a tty
+      local n = fopen("/dev/null", "r")  -- a character device, empty
       io.write(tostring(fgetALine(n)), "\n")
       fclose(n)
     ]], path))
