@@ -14,6 +14,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -28,18 +30,22 @@ const size_t k64M = 64 * 1024 * 1024;
 /* Random bytes that never contain kAbsent, so memchr scans the whole range. */
 const uint8_t kAbsent = 0xA5;
 
-const std::vector<uint8_t>& Data(size_t n)
+/* n random bytes (and 64 more) starting on a 64-byte boundary, so that an
+ * offset argument states the alignment exactly. One buffer per size, kept
+ * for the whole run. */
+const uint8_t* Data(size_t n)
 {
-    static std::vector<uint8_t> v; /* benchmark scaffolding, single thread */
-    if (v.size() < n) {
+    static std::map<size_t, std::unique_ptr<uint8_t[]>> buffers;
+    std::unique_ptr<uint8_t[]>& raw = buffers[n];
+    if (!raw) {
+        raw.reset(new uint8_t[n + 128]);
         std::mt19937 rng(1);
-        v.resize(n);
-        for (auto& b : v) {
-            b = (uint8_t)rng();
-            if (b == kAbsent) b = 0;
+        for (size_t i = 0; i < n + 128; ++i) {
+            const uint8_t b = (uint8_t)rng();
+            raw[i] = b == kAbsent ? 0 : b;
         }
     }
-    return v;
+    return raw.get() + (64 - (uintptr_t)raw.get() % 64);
 }
 
 /* The CRC as a textbook writes it, table rebuilt on every call. */
@@ -81,7 +87,7 @@ template <uint32_t (*F)(const uint8_t*, size_t)>
 void BM_Crc(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
-    const uint8_t* p = Data(n).data();
+    const uint8_t* p = Data(n);
     for (auto _ : state) benchmark::DoNotOptimize(F(p, n));
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
 }
@@ -100,10 +106,11 @@ void BM_Crc32_Clmul(benchmark::State& state)
     BM_Crc<Crc32Clmul>(state);
 }
 
+/* Arguments: length, then the start's distance from a 64-byte boundary. */
 void BM_WordSum(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
-    const uint8_t* p = Data(n).data();
+    const uint8_t* p = Data(n) + state.range(1);
     for (auto _ : state) benchmark::DoNotOptimize(WordSum(p, n, 0));
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
 }
@@ -111,7 +118,7 @@ void BM_WordSum(benchmark::State& state)
 void BM_WordSum_ScalarBaseline(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
-    const uint8_t* p = Data(n).data();
+    const uint8_t* p = Data(n) + state.range(1);
     for (auto _ : state) benchmark::DoNotOptimize(ScalarWordSum(p, n, 0));
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
 }
@@ -119,7 +126,7 @@ void BM_WordSum_ScalarBaseline(benchmark::State& state)
 void BM_Memchr_Absent(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
-    const uint8_t* p = Data(n).data();
+    const uint8_t* p = Data(n);
     for (auto _ : state) {
         const void* hit = memchr(p, kAbsent, n);
         benchmark::DoNotOptimize(hit);
@@ -130,7 +137,7 @@ void BM_Memchr_Absent(benchmark::State& state)
 void BM_HexEncode(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
-    const uint8_t* p = Data(n).data();
+    const uint8_t* p = Data(n);
     std::vector<char> out(2 * n);
     for (auto _ : state) {
         HexEncode(p, n, out.data());
@@ -143,7 +150,7 @@ void BM_HexEncode(benchmark::State& state)
 std::vector<char> HexText(size_t nPairs)
 {
     std::vector<char> t(2 * nPairs);
-    HexEncode(Data(nPairs).data(), nPairs, t.data());
+    HexEncode(Data(nPairs), nPairs, t.data());
     for (size_t i = 0; i < t.size(); i += 7) t[i] = (char)toupper((unsigned char)t[i]);
     return t;
 }
@@ -170,9 +177,9 @@ BENCHMARK_TEMPLATE(BM_Crc, Crc32Portable)->Name("BM_Crc32_Portable")->Arg(k64K);
 BENCHMARK_TEMPLATE(BM_Crc, ZlibCrc)->Name("BM_Crc32_Zlib")->Arg(k64K);
 BENCHMARK_TEMPLATE(BM_Crc, NaiveCrcTablePerCall)->Name("BM_Crc32_NaiveTablePerCall")->Arg(k64K);
 
-BENCHMARK(BM_WordSum)->Arg(k64K);
-BENCHMARK(BM_WordSum_ScalarBaseline)->Arg(k64K);
-BENCHMARK(BM_WordSum)->Arg(k64M);
+BENCHMARK(BM_WordSum)->Args({k64K, 0})->Args({k64K, 16})->Args({k64K, 1});
+BENCHMARK(BM_WordSum_ScalarBaseline)->Args({k64K, 0})->Args({k64K, 1});
+BENCHMARK(BM_WordSum)->Args({k64M, 0})->Args({k64M, 1});
 BENCHMARK(BM_Memchr_Absent)->Arg(k64M);
 
 BENCHMARK(BM_HexEncode)->Arg(k64K)->Arg(k1M);
