@@ -19,7 +19,9 @@ namespace vud {
 
 /* CRC-32/ISO-HDLC (reflected 0xEDB88320, init and final complement) of n
  * bytes at p; 0 for n == 0. Crc32 picks the fastest path this CPU offers;
- * the other two are the paths themselves, bit-identical. */
+ * the other two are the paths themselves, bit-identical: slicing-by-16
+ * tables, and folding with carry-less multiplication (which hands ranges
+ * shorter than 64 bytes to the tables). */
 uint32_t Crc32(const uint8_t* p, size_t n);
 uint32_t Crc32Portable(const uint8_t* p, size_t n);
 uint32_t Crc32Clmul(const uint8_t* p, size_t n); /* only where CpuHasClmul() */
@@ -37,8 +39,9 @@ void HexEncode(const uint8_t* src, size_t n, char* dst);
  * from characters 2k and 2k + 1. Each pair converts exactly as strtol in
  * base 16 would convert that two-character text (leading white space, one
  * sign, digits of either case up to the first non-digit; no digit gives 0),
- * keeping the low 8 bits. A zero byte ends nothing here: the caller passes
- * the padded text's exact length. */
+ * keeping the low 8 bits; white space is that of the "C" locale. A zero
+ * byte ends nothing here (a pair holding one converts like the C string it
+ * would cut short): the caller passes the padded text's exact length. */
 void HexDecodePairs(const char* text, size_t nPairs, uint8_t* dst);
 
 } // namespace vud
