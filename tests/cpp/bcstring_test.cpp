@@ -399,8 +399,10 @@ TEST(BCStringFormat, EstimatedSizes)
         {"%n", FormatChecked("%n", &written).cap},
         {"%-*d negative width", FormatChecked("%-*d", -5, 42).cap},
         {"%.*f negative precision", FormatChecked("%.*f", -3, 2.5).cap},
+        {"%*.*dxyz negative precision", FormatChecked("%*.*dxyz", 40, -4, 7).cap},  // 40 + 6
+        {"%*sxyz negative width", FormatChecked("%*sxyz", -10, "ab").cap},         // 10 + 6
     };
-    const long want[] = {7, 2, 1, 33, 33, 41, 35, 4, 2, 7, 6, 3, 3, 2, 11, 129, 211, 1, 33, 9};
+    const long want[] = {7, 2, 1, 33, 33, 41, 35, 4, 2, 7, 6, 3, 3, 2, 11, 129, 211, 1, 33, 9, 47, 17};
     for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i)
         EXPECT_EQ(rows[i].second, want[i]) << rows[i].first;
     EXPECT_EQ(written, 0);
