@@ -110,8 +110,8 @@ describe("Lua strings", function()
     for _ = 1, 200 do
       local bytes = m.rand_bytes(32)
       local h = m.block(bytes)
-      local off, len = math.random(0, 31), nil
-      len = math.random(0, 32 - off)
+      local off = math.random(0, 31)
+      local len = math.random(0, 32 - off)
       local want = {}
       for i = off + 1, off + len do
         if bytes[i] == 0 then break end
