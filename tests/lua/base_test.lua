@@ -65,6 +65,7 @@ describe("TraceBuffer", function()
   local function trace(setup)
     return support.run([[
       local h = MallocBuffer(1024)
+      Memset(h, 0, 1024)
       ]] .. setup .. [[
       FreeBuffer(h)
     ]])
