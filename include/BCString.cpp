@@ -69,8 +69,7 @@ inline int Clamp(long long v, int lo, int hi)
 // that everything after the terminator stays NUL.
 inline void ClearTail(char* pCut)
 {
-    for (char* q = pCut; *q; ++q)
-        *q = 0;
+    memset(pCut, 0, strlen(pCut));
 }
 
 } // namespace
