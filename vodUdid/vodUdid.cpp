@@ -88,10 +88,9 @@ int l_TraceBuffer(lua_State* L)
 
 int l_MidBuffer(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
-    PushHandle(L, OffsetAddress(lpBuffer, nOffset));
-    return 1;
+    // Kept for hosts that register it themselves: the same offset handle
+    // as the buffer family's "GetBuffer".
+    return l_GetBuffer(L);
 }
 
 /* ---- 64-bit halves ------------------------------------------------------ */
