@@ -57,6 +57,17 @@ inline FILE* ArgStream(lua_State* L, int i)
     return (FILE*)lua_touserdata(L, i);
 }
 
+/* What "LFread" and "LFwrite" push: nil when nothing moved (an error, the
+ * end of file or a length of 0), otherwise the length asked for, even after
+ * a short transfer. */
+inline void PushTransferred(lua_State* L, ssize_t nDone, int nLen)
+{
+    if (nDone < 1)
+        lua_pushnil(L);
+    else
+        lua_pushinteger(L, (DWORD)nLen); // nLen > 0 here
+}
+
 } // namespace
 
 /* The line buffer of "fgetALine": the library's only static data. A plain
@@ -185,15 +196,11 @@ int l_LFWrite(lua_State* L)
     int fd = ArgInt(L, 1);
     LPBYTE lpBuffer = ArgHandle(L, 2);
     int nLen = ArgInt(L, 3);
-    DWORD dwLen = (DWORD)nLen;
     // No buffer or a negative length: nothing is written, as for a failure.
     ssize_t nDone = 0;
     if (lpBuffer != NULL && nLen >= 0)
         nDone = write(fd, lpBuffer, (size_t)nLen);
-    if (nDone < 1)
-        lua_pushnil(L);
-    else
-        lua_pushinteger(L, dwLen); // the length asked for, even after a short write
+    PushTransferred(L, nDone, nLen);
     return 1;
 }
 
@@ -202,14 +209,10 @@ int l_LFRead(lua_State* L)
     int fd = ArgInt(L, 1);
     LPBYTE lpBuffer = ArgHandle(L, 2);
     int nLen = ArgInt(L, 3);
-    DWORD dwLen = (DWORD)nLen;
     ssize_t nDone = 0;
     if (lpBuffer != NULL && nLen >= 0)
         nDone = read(fd, lpBuffer, (size_t)nLen);
-    if (nDone < 1)
-        lua_pushnil(L);
-    else
-        lua_pushinteger(L, dwLen); // the length asked for, even after a short read
+    PushTransferred(L, nDone, nLen);
     return 1;
 }
 
