@@ -9,8 +9,10 @@ local f = assert(io.open(path, "rb"))
 local size = f:seek("end")
 f:close()
 
+-- A failed open gives a null handle, not nil; GetBuffer of nothing is one.
+local NULL = GetBuffer(nil, 0)
 local h = fopen(path, "rb")
-if tostring(h) == "userdata: (nil)" then -- a failed open is not nil
+if h == NULL then
   DebugTrace("cannot open " .. path)
   return
 end
