@@ -5,9 +5,9 @@
 local path = arg[1] or arg[0]
 
 -- How long the file is, in Lua's own terms.
-local f = assert(io.open(path, "rb"))
-local size = f:seek("end")
-f:close()
+local f = io.open(path, "rb")
+local size = f and f:seek("end") or 0
+if f then f:close() end
 
 -- A failed open gives a null handle, not nil; GetBuffer of nothing is one.
 local NULL = GetBuffer(nil, 0)
