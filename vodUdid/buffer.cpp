@@ -54,6 +54,22 @@ inline void StoreValue(BYTE* p, T v)
     memcpy(p, &v, sizeof v);
 }
 
+/* The T at handle + offset, or 0 for a null handle: a getter never
+ * dereferences null. */
+template <typename T>
+inline T LoadAt(const BYTE* lpBuffer, long long nOffset)
+{
+    return lpBuffer != NULL ? LoadValue<T>(OffsetAddress(lpBuffer, nOffset)) : T(0);
+}
+
+/* Stores v at handle + offset; a null handle stores nothing. */
+template <typename T>
+inline void StoreAt(BYTE* lpBuffer, long long nOffset, T v)
+{
+    if (lpBuffer != NULL)
+        StoreValue<T>(OffsetAddress(lpBuffer, nOffset), v);
+}
+
 /* Bit fields: the mask has (nBits mod 32) bits, the shift is nBitsOfst mod
  * 32, both on unsigned 32-bit values, so width 0 and 32 are the empty field. */
 inline u32 FieldMask(int nBits)
@@ -290,10 +306,7 @@ int l_GetInt32FrmMem(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgNumInt(L, 2);
-    DWORD dwValue = 0;
-    if (lpBuffer != NULL)
-        dwValue = LoadValue<DWORD>(OffsetAddress(lpBuffer, nOffset));
-    lua_pushnumber(L, dwValue);
+    lua_pushnumber(L, LoadAt<DWORD>(lpBuffer, nOffset));
     return 1;
 }
 
@@ -302,8 +315,7 @@ int l_SetInt32FrmMem(lua_State* L)
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgInt(L, 2);
     DWORD dwValue = ArgNum32(L, 3); // -1 and 4294967295 both store FF FF FF FF
-    if (lpBuffer != NULL)
-        StoreValue<DWORD>(OffsetAddress(lpBuffer, nOffset), dwValue);
+    StoreAt<DWORD>(lpBuffer, nOffset, dwValue);
     return 1; // pushes nothing: the value comes back
 }
 
@@ -311,10 +323,7 @@ int l_GetInt16FrmMem(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgInt(L, 2);
-    WORD dwValue = 0;
-    if (lpBuffer != NULL)
-        dwValue = LoadValue<WORD>(OffsetAddress(lpBuffer, nOffset));
-    lua_pushinteger(L, dwValue);
+    lua_pushinteger(L, LoadAt<WORD>(lpBuffer, nOffset));
     return 1;
 }
 
@@ -323,8 +332,7 @@ int l_SetInt16FrmMem(lua_State* L)
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgInt(L, 2);
     WORD dwValue = (WORD)ArgInt(L, 3); // the low 16 bits: 70000 stores 70 11
-    if (lpBuffer != NULL)
-        StoreValue<WORD>(OffsetAddress(lpBuffer, nOffset), dwValue);
+    StoreAt<WORD>(lpBuffer, nOffset, dwValue);
     return 1; // pushes nothing
 }
 
@@ -332,10 +340,7 @@ int l_GetInt8FrmMem(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     DWORD nOffset = ArgDword(L, 2); // unsigned: widened with zeros
-    BYTE byValue = 0;
-    if (lpBuffer != NULL)
-        byValue = *OffsetAddress(lpBuffer, nOffset);
-    lua_pushinteger(L, byValue);
+    lua_pushinteger(L, LoadAt<BYTE>(lpBuffer, nOffset));
     return 1;
 }
 
@@ -363,10 +368,7 @@ int l_GetByteBitsFrmMem(lua_State* L)
     int nBytesOfst = ArgInt(L, 2); // a byte offset
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    BYTE theByte = 0;
-    if (lpBuffer != NULL)
-        theByte = *OffsetAddress(lpBuffer, nBytesOfst);
-    lua_pushinteger(L, GetField(theByte, nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<BYTE>(lpBuffer, nBytesOfst), nBitsOfst, nBits));
     return 1;
 }
 
@@ -391,10 +393,7 @@ int l_GetIntBitsFrmMem(lua_State* L)
     int nBytesOfst = ArgInt(L, 2); // a word index: 4 bytes per step
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    DWORD theWord = 0;
-    if (lpBuffer != NULL)
-        theWord = LoadValue<DWORD>(OffsetAddress(lpBuffer, 4LL * nBytesOfst));
-    lua_pushinteger(L, GetField(theWord, nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<DWORD>(lpBuffer, 4LL * nBytesOfst), nBitsOfst, nBits));
     return 1;
 }
 
