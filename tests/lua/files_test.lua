@@ -1,306 +1,178 @@
--- The stream functions ("fopen" ... "fgetALine"), "DeleteFile" and
--- "CopyFile", against real files in a temporary directory. Lua's own io
--- library is the model wherever it does the same thing.
+-- The file family against real files in a temporary directory. Lua's io
+-- library and small models are the references.
 local support = require("support")
 support.load()
 
 local TWO32 = 4294967296
 local NULL_MSG = "./filefun.cpp @ 98, file handle == null\n"
 
--- A failed open is a light userdata at address 0, which Lua prints "(nil)".
-local function isnull(h)
-  return type(h) == "userdata" and tostring(h) == "userdata: (nil)"
-end
-
--- The low 32 bits of x read as a signed integer, computed on doubles.
-local function cut32(x)
-  return (x + 2 ^ 31) % TWO32 - 2 ^ 31
-end
-
--- What fgetALine delivers for a file's contents: lines with their newline,
--- in pieces of at most 1023 bytes, each piece ending before its first zero.
-local function line_pieces(data)
-  local out = {}
-  for line in data:gmatch("[^\n]*\n?") do
-    if line == "" then break end
-    for i = 1, #line, 1023 do
-      out[#out + 1] = line:sub(i, i + 1022):match("^[^%z]*")
-    end
-  end
-  return out
-end
-
--- The strings fgetALine gives over the file, the first result that is not
--- a string, and the result of one more call after it.
-local function read_all_lines(path)
-  local h = fopen(path, "rb")
-  local got, r = {}, fgetALine(h)
-  while type(r) == "string" do
-    got[#got + 1] = r
-    r = fgetALine(h)
-  end
-  local again = fgetALine(h)
-  fclose(h)
-  return got, r, again
-end
-
 local dir
 before_each(function() dir = support.tmpdir() end)
 after_each(function() support.rmtree(dir) end)
 
-describe("fgetALine", function()
-  local big = {}
+it("fgetALine reads the pieces of a model, then nil and nil again", function()
+  -- The model: lines keep their newline and come in pieces of at most 1023
+  -- bytes, each piece ending before its first zero byte.
+  local function pieces(data)
+    local out = {}
+    for line in data:gmatch("[^\n]*\n?") do
+      for i = 1, #line, 1023 do out[#out + 1] = line:sub(i, i + 1022):match("^[^%z]*") end
+    end
+    return out
+  end
   math.randomseed(7)
-  for i = 1, 400 do
-    big[#big + 1] = string.rep(string.char(97 + i % 26), math.random(0, 2500))
+  local random = {}
+  for i = 1, 300 do random[i] = string.char(97 + i % 26):rep(math.random(0, 2200)) .. (i % 40 == 0 and "\0z" or "") end
+  local rows = { "ab\ncd", ("x"):rep(2000) .. "\n", "ab\0cd\n\0ef\nok", "\n", "", "x\r\ny\r\n",
+    ("y"):rep(1022) .. "\n" .. ("z"):rep(1023) .. "\n", table.concat(random, "\n") }
+  for i, data in ipairs(rows) do
+    support.writefile(dir .. "/in", data)
+    local h, got = fopen(dir .. "/in", "rb"), {}
+    local r = fgetALine(h)
+    while type(r) == "string" do got[#got + 1] = r; r = fgetALine(h) end
+    assert.are.same(pieces(data), got, "row " .. i)
+    assert.are.same({ nil, nil, h }, { r, fgetALine(h), fclose(h) })
+  end
+end)
+
+it("gives the decided results, the stderr messages and the hand-backs in one child", function()
+  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
+    support.writefile(dir .. "/" .. name, data)
+  end
+  os.execute("mkdir " .. support.quote(dir .. "/sub"))
+  local _, ebadf = assert(io.open(dir .. "/wo", "w")):read("*l") -- Lua's io gives the read error's text
+  -- "cp", two blanks and the paths must fit 1023 characters: 1019 for the
+  -- paths together. "./" pads the names of the same files.
+  local src, N = ("./"):rep(400) .. "s", "userdata: (nil)"
+  local function dst(total, name)
+    local k = total - #src - #name
+    return ("./"):rep(math.floor(k / 2)) .. ("/"):rep(k % 2) .. name
   end
   local rows = {
-    { "two short lines, the last without newline", "ab\ncd" },
-    { "an empty line", "\n" },
-    { "an empty file", "" },
-    { "a 2000-character line", string.rep("x", 2000) .. "\n" },
-    { "exactly 1022 and 1023 characters", string.rep("y", 1022) .. "\n" .. string.rep("z", 1023) .. "\n" },
-    { "carriage returns are kept", "x\r\ny\r\n" },
-    { "an embedded zero byte", "ab\0cd\nef\n" },
-    { "a zero byte first", "\0abc\nok\n" },
-    { "random lines up to 2500 characters", table.concat(big, "\n") },
+    { 'fopen("nope", "r"), fopen(), fopen("new"), fopen(nil, "r")', ("%s %s %s %s"):format(N, N, N, N) },
+    { 'LFopen(), LFopen(nil, 2), LFopen("new", 2) >= 0', "-1 -1 true" },
+    { "fread(z, b, 4), fwrite(z, b, 4), fseek(z, 10, 0)", "0 0 0" },
+    { "fread(h, nil, 4), fwrite(h, nil, 4), LFread(fd, nil, 4), LFwrite(fd, nil, 4)", "0 0 nil nil" },
+    { "fread(h, b, -1), fread(h, b, 4294967295), fread(h, b, -4294967300), fwrite(h, b, -1)", "0 0 0 0" },
+    { "fwrite(h, b, 2147483648), LFread(fd, b, -1), LFread(fd, b, -4294967300)", "0 nil nil" },
+    { "LFwrite(fd, b, -1), LFwrite(fd, b, 4294967295), LFwrite(fd, b, 2147483648)", "nil nil nil" },
+    { "fread(h, b, 4294967296 + 3), LFread(fd, b, 4294967296 + 2)", "3 2" }, -- cut to valid counts
+    -- LFread and LFwrite push the length asked for, or nil when nothing moved.
+    { "LFread(fd, b, 0), LFwrite(fd, b, 0), LFread(fd, b, 100), LFread(fd, b, 100)", "nil nil 100 nil" },
+    { 'CopyFile("a"), CopyFile() == CopyFile, CopyFile(nil, "b"), CopyFile("a", nil)', "a true b nil" },
+    { "DeleteFile() == DeleteFile, DeleteFile(nil)", "true nil" },
+    { "fgetALine(z), fgetALine(), fgetALine(w)", "false false false" },
+    -- End of file, even after failed opens left errno set.
+    { 'fgetALine(o), fopen("nope", "r") and fgetALine(o), LFopen("nope", 0) and fgetALine(o)', "only nil nil" },
+    { 'fgetALine(fopen("/dev/null", "r"))', "nil" },
+    { 'CopyFile("a", "c"), CopyFile("a one", "sub"), DeleteFile("gone")', "c sub gone" },
+    { ("CopyFile(%q, %q)"):format(src, dst(1019, "d19")), dst(1019, "d19") },
+    { ("CopyFile(%q, %q)"):format(src, dst(1020, "d20")), dst(1020, "d20") },
+    { "fclose(h) == h, fclose(o) == o, fclose(w) == w, LFclose(fd) == fd, LFread(fd, b, 4)", "true true true true nil" },
   }
-  for _, row in ipairs(rows) do
-    it(row[1], function()
-      local path = dir .. "/in.txt"
-      support.writefile(path, row[2])
-      local got, last, again = read_all_lines(path)
-      assert.are.same(line_pieces(row[2]), got)
-      assert.is_nil(last)
-      assert.is_nil(again)
-    end)
+  local code = { [[
+    local b, h, fd, o = MallocBuffer(128), fopen("f", "r+b"), LFopen("f", 1), fopen("one", "r")
+    local z, w = fopen("nope", "r"), fopen("wo", "w")
+    CharsToBuffer(b, ("XYZ"):rep(40))
+    local function p(...)
+      local t = {}
+      for i = 1, select("#", ...) do t[i] = tostring((select(i, ...))) end
+      print(table.concat(t, " "))
+    end]] }
+  for i, row in ipairs(rows) do code[i + 1] = "p(" .. row[1] .. ")" end
+  local out, err, rc = support.run(table.concat(code, "\n") .. "\nFreeBuffer(b)", { cd = dir, prefix = "umask 0; " })
+  assert.are.same({ NULL_MSG .. NULL_MSG .. "./filefun.cpp @ 108, " .. ebadf .. "\n", 0 }, { err, rc })
+  local i = 0
+  for line in out:gmatch("([^\n]*)\n") do i = i + 1; assert.are.equal(rows[i][2], line, rows[i][1]) end
+  assert.are.equal(#rows, i)
+  -- Nothing written, created, copied or deleted but what the rows name; the
+  -- descriptor family creates with the bits 0160.
+  local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "",
+    ["sub/a"] = "A", ["sub/one"] = "only" }, {}
+  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do
+    got[name] = support.readfile(dir .. "/" .. name)
   end
-
-  it("gives ab\\n, cd, then nil for a, b, newline, c, d", function()
-    local path = dir .. "/abcd"
-    support.writefile(path, "ab\ncd")
-    local h = fopen(path, "r")
-    assert.are.equal("ab\n", fgetALine(h))
-    assert.are.equal("cd", fgetALine(h))
-    assert.is_nil(fgetALine(h))
-    fclose(h)
-  end)
-
-  -- Messages and outcomes that touch errno or stderr run in a child.
-  it("prints the null-stream message and gives false", function()
-    local out, err, rc = support.run([[
-      local r = fgetALine(fopen("/nonexistent/x", "r"))
-      io.write(type(r), " ", tostring(r), "\n")
-      r = fgetALine()
-      io.write(tostring(r), "\n")
-    ]])
-    assert.are.equal(0, rc)
-    assert.are.equal("boolean false\nfalse\n", out)
-    assert.are.equal(NULL_MSG .. NULL_MSG, err)
-  end)
-
-  it("prints the C library's text for a read error on a write-only stream", function()
-    local path = dir .. "/wo"
-    -- Lua's own io reports the same read error: it is the model of the text.
-    local f = assert(io.open(path, "w"))
-    local _, want = f:read("*l")
-    f:close()
-    assert.is_string(want)
-    local out, err, rc = support.run(string.format([[
-      local h = fopen(%q, "w")
-      io.write(tostring(fgetALine(h)), "\n")
-      fclose(h)
-    ]], path))
-    assert.are.equal(0, rc)
-    assert.are.equal("false\n", out)
-    assert.are.equal("./filefun.cpp @ 108, " .. want .. "\n", err)
-  end)
-
-  it("gives nil at end of file even when errno was left set", function()
-    local path = dir .. "/one"
-    support.writefile(path, "only\n")
-    local out, err, rc = support.run(string.format([[
-      local h = fopen(%q, "r")
-      io.write(fgetALine(h))
-      fopen("/nonexistent/x", "r")       -- leaves ENOENT behind
-      io.write(tostring(fgetALine(h)), "\n")
-      LFopen("/nonexistent/y", 0)       -- and again
-      io.write(tostring(fgetALine(h)), "\n")
-      fclose(h)
-      local n = fopen("/dev/null", "r")  -- a character device, empty
-      io.write(tostring(fgetALine(n)), "\n")
-      fclose(n)
-    ]], path))
-    assert.are.equal(0, rc)
-    assert.are.equal("only\nnil\nnil\nnil\n", out)
-    assert.are.equal("", err)
-  end)
+  assert.are.same(want, got)
+  assert.are.equal("160\n", (support.sh("stat -c %a " .. support.quote(dir .. "/new"))))
 end)
 
-describe("fopen, fread, fwrite, fseek, fclose", function()
-  it("gives a null stream, not nil, for a failed open", function()
-    local h = fopen(dir .. "/missing", "r")
-    assert.is_true(isnull(h))
-    assert.are.equal(0, fread(h, nil, 10))
-    assert.are.equal(0, fwrite(h, nil, 10))
-    assert.are.equal(0, fseek(h, 10, 0))
-    assert.are.equal(h, fclose(h))
-  end)
+it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek", function()
+  local path, whence, b = dir .. "/digits", { [0] = "set", "cur", "end" }, MallocBuffer(16)
+  support.writefile(path, "0123456789abcdefghij")
+  for _, row in ipairs({ { 10, 0 }, { 4294967295, 1 }, { 3, 1 }, { -3, 2 }, { TWO32 + 2, 0 }, { 4294967291, 2 },
+    { 0, 2 }, { 2, 3 } }) do
+    local h, f = fopen(path, "rb"), assert(io.open(path, "rb"))
+    fread(h, b, 5); f:read(5)
+    assert.are.equal(row[2], fseek(h, row[1], row[2]))
+    if whence[row[2]] then f:seek(whence[row[2]], (row[1] + 2 ^ 31) % TWO32 - 2 ^ 31) end
+    local want = f:read(1)
+    assert.are.same({ want and 1 or 0, want }, { fread(h, b, 1), want and BufferToChars(b, 0, 1) }, row[1] .. "/" .. row[2])
+    fclose(h); f:close()
+  end
+  FreeBuffer(b)
+end)
 
-  it("writes and reads whole and partial blocks through a buffer", function()
-    local path = dir .. "/data"
-    local text = "The quick brown fox jumps over the lazy dog"
-    local b = MallocBuffer(64)
-    CharsToBuffer(b, text)
-    local h = fopen(path, "wb")
-    assert.is_false(isnull(h))
-    assert.are.equal(#text, fwrite(h, b, #text))
-    assert.are.equal(0, fwrite(h, b, 0))
-    assert.are.equal(h, fclose(h))
-    assert.are.equal(text, support.readfile(path))
+it("fwrite and fread move whole and short blocks; fclose of a null stream flushes", function()
+  local path, text = dir .. "/data", "The quick brown fox jumps over the lazy dog"
+  local b, h, none = MallocBuffer(64), fopen(path, "wb"), fopen(dir .. "/missing", "r")
+  CharsToBuffer(b, text)
+  assert.are.same({ #text, 0 }, { fwrite(h, b, #text), fwrite(h, b, 0) })
+  assert.are.equal("", support.readfile(path)) -- still in the stream's buffer
+  assert.are.same({ none, text }, { fclose(none), support.readfile(path) })
+  fclose(h); h = fopen(path, "rb")
+  assert.are.same({ 0, 16, #text - 16, 0 }, { fread(h, b, 0), fread(h, b, 16), fread(h, b, 64), fread(h, b, 64) })
+  assert.are.equal(text:sub(17), BufferToChars(b, 0, #text - 16))
+  fclose(h)
+  FreeBuffer(b)
+end)
 
-    h = fopen(path, "rb")
-    assert.are.equal(0, fread(h, b, 0))
-    assert.are.equal(16, fread(h, b, 16))
-    assert.are.equal(text:sub(1, 16), BufferToChars(b, 0, 16))
-    assert.are.equal(#text - 16, fread(h, b, 64)) -- the short last block
-    assert.are.equal(text:sub(17), BufferToChars(b, 0, #text - 16))
-    assert.are.equal(0, fread(h, b, 64))            -- end of file
-    -- A count beyond 32 bits that cuts to 5 is a valid count of 5.
-    fseek(h, 0, 0)
-    assert.are.equal(5, fread(h, b, TWO32 + 5))
-    fclose(h)
-    FreeBuffer(b)
-  end)
-
-  it("seeks with the offset cut to 32 bits, like Lua's own seek", function()
-    local path = dir .. "/digits"
-    support.writefile(path, "0123456789abcdefghij")
-    local whence = { [0] = "set", "cur", "end" }
-    -- Each row: offset, origin; the model seeks to cut32(offset).
-    local rows = {
-      { 10, 0 }, { 0, 0 }, { 4294967295, 1 }, { -1, 1 }, { 3, 1 }, { -3, 2 },
-      { TWO32 + 2, 0 }, { 0, 2 }, { 4294967291, 2 },
-    }
-    local b = MallocBuffer(16)
-    for _, row in ipairs(rows) do
-      local h, f = fopen(path, "rb"), assert(io.open(path, "rb"))
-      assert.are.equal(5, fread(h, b, 5))
-      f:read(5)
-      assert.are.equal(row[2], fseek(h, row[1], row[2]))
-      f:seek(whence[row[2]], cut32(row[1]))
-      local n = fread(h, b, 1)
-      local want = f:read(1)
-      assert.are.equal(want and 1 or 0, n, row[1] .. "/" .. row[2])
-      if want then assert.are.equal(want, BufferToChars(b, 0, 1)) end
-      fclose(h)
-      f:close()
+it("LFopen takes modes 0, 1, 2 (cut to 32 bits, missing is 0), refuses others, never truncates", function()
+  -- Each row: mode, whether "abcdef" is there, whether it opens, whether it writes.
+  local rows = { { 0, true, true, false }, { 1, true, true, true }, { 2, true, true, true }, { 0, false, false },
+    { 1, false, false }, { 2, false, true, true }, { 3, true, false }, { -1, true, false },
+    { TWO32, true, true, false }, { TWO32 + 2, false, true, true }, { nil, true, true, false } }
+  local b = MallocBuffer(16)
+  for i, row in ipairs(rows) do
+    local path, what = dir .. "/f" .. i, "row " .. i
+    if row[2] then support.writefile(path, "abcdef") end
+    local fd = LFopen(path, row[1])
+    assert.are.equal(row[3] and true or -1, row[3] and fd >= 0 or fd, what)
+    assert.are.equal(row[2] or row[3], os.rename(path, path) ~= nil, what)
+    if fd >= 0 then
+      CharsToBuffer(b, "XY----")
+      assert.are.equal(row[4] and 2 or nil, LFwrite(fd, b, 2), what)
+      LFseek(fd, 0, 0, 0)
+      local want = row[2] and (row[4] and "XYcdef" or "abcdef") or "XY----" -- 6 asked for, even if short
+      assert.are.same({ 6, want, fd }, { LFread(fd, b, 6), BufferToChars(b, 0, 6), LFclose(fd) }, what)
     end
-    -- An origin that is none of 0, 1, 2 leaves the position alone.
-    local h = fopen(path, "rb")
-    fread(h, b, 7)
-    assert.are.equal(3, fseek(h, 2, 3))
-    fread(h, b, 1)
-    assert.are.equal("7", BufferToChars(b, 0, 1))
-    fclose(h)
-    FreeBuffer(b)
-  end)
-
-  it("flushes every output stream when closing a null stream", function()
-    local path = dir .. "/pending"
-    local b = MallocBuffer(16)
-    CharsToBuffer(b, "hello")
-    local h = fopen(path, "w")
-    fwrite(h, b, 5)
-    assert.are.equal("", support.readfile(path)) -- still in the stream's buffer
-    local none = fopen(dir .. "/missing", "r")
-    assert.are.equal(none, fclose(none))
-    assert.are.equal("hello", support.readfile(path))
-    fclose(h)
-    FreeBuffer(b)
-  end)
-
-  -- Calls that break the preconditions, in a child so that a crash shows
-  -- as a failed test.
-  it("refuses missing paths and modes, null buffers and negative counts", function()
-    local path = dir .. "/f"
-    support.writefile(path, "abcdefgh")
-    local out, err, rc = support.run(string.format([[
-      local p = %q
-      local function null(h) return tostring(h) == "userdata: (nil)" end
-      print(null(fopen()), null(fopen(p)), null(fopen(nil, "r")))
-      local b = MallocBuffer(16)
-      CharsToBuffer(b, "XYZXYZXYZXYZXYZX")
-      local h = fopen(p, "r+b")
-      print(fread(h, nil, 4), fwrite(h, nil, 4))
-      print(fread(h, b, -1), fread(h, b, 4294967295), fread(h, b, -4294967300))
-      print(fwrite(h, b, -1), fwrite(h, b, 2147483648))
-      fclose(h)
-      FreeBuffer(b)
-    ]], path))
-    assert.are.equal("", err)
-    assert.are.equal(0, rc)
-    assert.are.equal("true\ttrue\ttrue\n0\t0\n0\t0\t0\n0\t0\n", out)
-    assert.are.equal("abcdefgh", support.readfile(path))
-    assert.are.equal("f\n", (support.sh("ls " .. support.quote(dir))))
-  end)
-end)
-
-describe("DeleteFile", function()
-  it("unlinks a file and hands back the path, silently in every case", function()
-    local path = dir .. "/gone"
-    support.writefile(path, "x")
-    assert.are.equal(path, DeleteFile(path))
-    assert.is_nil(io.open(path, "r"))
-    assert.are.equal(path, DeleteFile(path)) -- now missing: nothing happens
-    os.execute("mkdir " .. support.quote(dir .. "/sub"))
-    DeleteFile(dir .. "/sub")                 -- a directory stays
-    assert.are.equal("sub\n", (support.sh("ls " .. support.quote(dir))))
-    local out, err, rc = support.run("print(DeleteFile() == DeleteFile, DeleteFile(nil))")
-    assert.are.same({ "true\tnil\n", "", 0 }, { out, err, rc })
-  end)
-end)
-
-describe("CopyFile", function()
-  it("copies and hands back the destination", function()
-    support.writefile(dir .. "/a", "alpha\0bytes")
-    assert.are.equal(dir .. "/b", CopyFile(dir .. "/a", dir .. "/b"))
-    assert.are.equal("alpha\0bytes", support.readfile(dir .. "/b"))
-  end)
-
-  it("lets the shell split unquoted paths: 'a b' c copies two files into c", function()
-    support.writefile(dir .. "/a", "A")
-    support.writefile(dir .. "/b", "B")
-    os.execute("mkdir " .. support.quote(dir .. "/c"))
-    local out, err, rc = support.run('io.write(CopyFile("a b", "c"))', { cd = dir })
-    assert.are.same({ "c", "", 0 }, { out, err, rc })
-    assert.are.equal("A", support.readfile(dir .. "/c/a"))
-    assert.are.equal("B", support.readfile(dir .. "/c/b"))
-  end)
-
-  -- "cp", two blanks and the paths must fit 1023 characters: 1019 for the
-  -- paths together. "./" prefixes make long names for the same files.
-  for _, total in ipairs({ 1018, 1019, 1020, 1021, 4000 }) do
-    it("with paths of " .. total .. " characters together", function()
-      support.writefile(dir .. "/s", "S")
-      local src = string.rep("./", 400) .. "s"
-      local k = total - #src - 1 -- characters before the final "d"
-      local dst = string.rep("./", math.floor(k / 2)) .. string.rep("/", k % 2) .. "d"
-      assert.are.equal(total, #src + #dst)
-      local out, err, rc = support.run(string.format("io.write(CopyFile(%q, %q))", src, dst), { cd = dir })
-      assert.are.same({ dst, "", 0 }, { out, err, rc })
-      local copied = io.open(dir .. "/d", "r")
-      if copied then copied:close() end
-      assert.are.equal(total <= 1019, copied ~= nil)
-    end)
   end
+  FreeBuffer(b)
+end)
 
-  it("runs nothing without both paths", function()
-    support.writefile(dir .. "/a", "A")
-    local out, err, rc = support.run([[
-      print(CopyFile("a"), CopyFile() == CopyFile, CopyFile(nil, "b"), CopyFile("a", nil))
-    ]], { cd = dir })
-    assert.are.same({ "a\ttrue\tb\tnil\n", "", 0 }, { out, err, rc })
-    assert.are.equal("a\n", (support.sh("ls " .. support.quote(dir))))
-  end)
+it("LFseek composes the offset from unmasked halves", function()
+  local data, b = ("0123456789abcdefghijklmnopqrstuvwxyz"):rep(9), MallocBuffer(128)
+  support.writefile(dir .. "/p", data)
+  -- low, high, origin, then the position reached from byte 100
+  for _, row in ipairs({ { 16, 0, 0, 16 }, { 5, 0, 1, 105 }, { -1, 7, 1, 99 }, { 4294967295, 4294967295, 1, 99 },
+    { -10, 0, 2, 314 }, { 250, TWO32, 0, 250 } }) do
+    local fd = LFopen(dir .. "/p", 0)
+    LFread(fd, b, 100)
+    assert.are.same({ row[3], 1, data:sub(row[4] + 1, row[4] + 1), fd },
+      { LFseek(fd, row[1], row[2], row[3]), LFread(fd, b, 1), BufferToChars(b, 0, 1), LFclose(fd) }, table.concat(row, ", "))
+  end
+  FreeBuffer(b)
+end)
+
+it("LFseek reaches past 4 GiB in a sparse file", function()
+  local path, b = dir .. "/sparse", MallocBuffer(16)
+  support.writefile(path, "") -- readable by its owner; mode 2 keeps the bits
+  CharsToBuffer(b, "hello")
+  local fd = LFopen(path, 2)
+  assert.are.same({ 0, 5, fd }, { LFseek(fd, 16, 1, 0), LFwrite(fd, b, 5), LFclose(fd) }) -- 4294967312
+  local f = assert(io.open(path, "rb"))
+  assert.are.same({ TWO32 + 21, "\0hello" }, { f:seek("end"), f:seek("set", TWO32 + 15) and f:read("*a") })
+  f:close()
+  fd = LFopen(path, 0)
+  assert.are.same({ 0, 4, "ello", fd }, { LFseek(fd, 17, 1, 0), LFread(fd, b, 4), BufferToChars(b, 0, 4), LFclose(fd) })
+  FreeBuffer(b)
 end)
