@@ -1,29 +1,23 @@
--- Plain-Lua models for the buffer tests: bytes as tables of numbers, 32-bit
--- arithmetic on doubles (Lua 5.1 has no bit operators), and the two simplest
--- doors into a block, used to set up and read back what the functions under
--- test did: a one-byte Memset to write, GetInt8FrmMem to read.
+-- Plain-Lua models for the buffer tests: bytes as tables of numbers, and the
+-- two simplest doors into a block (a one-byte Memset in, GetInt8FrmMem out).
 local M = {}
 
-local floor = math.floor
-M.TWO32 = 4294967296
-
--- n random bytes; zero bytes are common on purpose (1 in 8).
-function M.rand_bytes(n)
+function M.rand_bytes(n) -- zero bytes are common on purpose (1 in 8)
   local t = {}
-  for i = 1, n do
-    t[i] = math.random(0, 7) == 0 and 0 or math.random(0, 255)
-  end
+  for i = 1, n do t[i] = math.random(0, 7) == 0 and 0 or math.random(0, 255) end
   return t
 end
 
-function M.hex(bytes, first, last)
+function M.hex(t, first, last)
   local out = {}
-  for i = first or 1, last or #bytes do out[#out + 1] = string.format("%02x", bytes[i]) end
+  for i = first or 1, last or #t do out[#out + 1] = string.format("%02x", t[i]) end
   return table.concat(out)
 end
 
-function M.poke(h, bytes)
-  for i, b in ipairs(bytes) do Memset(GetBuffer(h, i - 1), b, 1) end
+function M.block(t, n) -- a block of n (default #t) bytes holding t
+  local h = MallocBuffer(n or #t)
+  for i, b in ipairs(t) do Memset(GetBuffer(h, i - 1), b, 1) end
+  return h
 end
 
 function M.peek(h, n)
@@ -32,65 +26,21 @@ function M.peek(h, n)
   return t
 end
 
--- A block of n bytes holding `bytes` (n defaults to their count).
-function M.block(bytes, n)
-  local h = MallocBuffer(n or #bytes)
-  M.poke(h, bytes)
-  return h
+function M.le(t, i, width) -- unsigned little-endian value of t[i .. i + width - 1]
+  return width == 0 and 0 or t[i] + 256 * M.le(t, i + 1, width - 1)
 end
 
-function M.copy(t)
-  local c = {}
-  for i = 1, #t do c[i] = t[i] end
-  return c
-end
-
--- Bitwise xor of two numbers in 0 .. 2^32 - 1.
-function M.bxor(a, b)
-  local r, bit = 0, 1
-  while a > 0 or b > 0 do
-    if a % 2 ~= b % 2 then r = r + bit end
-    a, b, bit = floor(a / 2), floor(b / 2), bit * 2
-  end
-  return r
-end
-
--- Little-endian unsigned value of the bytes t[i .. i + width - 1].
-function M.le(t, i, width)
-  local v = 0
-  for k = width - 1, 0, -1 do v = v * 256 + t[i + k] end
-  return v
-end
-
--- Stores the low 8 * width bits of v (any integral number) at t[i ...].
-function M.put_le(t, i, width, v)
+function M.put_le(t, i, width, v) -- stores the low 8 * width bits of v at t[i ...]
   v = v % 2 ^ (8 * width)
-  for k = 0, width - 1 do
-    t[i + k] = v % 256
-    v = floor(v / 256)
-  end
+  for k = 0, width - 1 do t[i + k], v = v % 256, math.floor(v / 256) end
 end
 
--- strtol(text, NULL, 16) for a two-character text, low 8 bits: white space,
--- one sign, then hex digits of either case up to the first other character.
-local function isspace(c) return c == 32 or (c >= 9 and c <= 13) end
-local function digit(c)
-  if c >= 48 and c <= 57 then return c - 48 end
-  if c >= 97 and c <= 102 then return c - 87 end
-  if c >= 65 and c <= 70 then return c - 55 end
-end
-function M.strtol_pair(a, b)
-  local cs, pos, neg, v = { a, b }, 1, false, 0
-  while pos <= 2 and isspace(cs[pos]) do pos = pos + 1 end
-  if pos <= 2 and (cs[pos] == 43 or cs[pos] == 45) then
-    neg = cs[pos] == 45
-    pos = pos + 1
-  end
-  while pos <= 2 and digit(cs[pos]) do
-    v = v * 16 + digit(cs[pos])
-    pos = pos + 1
-  end
-  return (neg and -v or v) % 256
+-- strtol(s, NULL, 16) % 256 for a two-character text: "C"-locale white
+-- space, one sign, hex digits of either case up to the first other character.
+function M.strtol_pair(s)
+  local sign, digits = s:match("^%s*([+-]?)(%x*)")
+  local v = digits == "" and 0 or tonumber(digits, 16)
+  return (sign == "-" and -v or v) % 256
 end
 
 return M
