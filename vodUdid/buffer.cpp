@@ -16,6 +16,7 @@
  */
 #include "stdafx.h"
 
+#include <limits.h>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -101,10 +102,24 @@ inline u32 SetField(u32 container, int nBitsOfst, int nBits, int aVal)
  * bytes of a "GetMemValue" need no free-store round trip. */
 const size_t kHexStackBytes = 256;
 
-/* Pushes the 2 * nLen lower-case hex digits of the nLen bytes at src: the
- * empty string for no handle or a count below 1, nil when the working
- * memory for a huge count cannot be had. */
-void PushHex(lua_State* L, const BYTE* lpBuffer, const BYTE* src, int nLen)
+/* Hex digits of n bytes: the first nHead from src on, any others from
+ * wrapped on (see l_GetMemValue). */
+inline void EncodeHex(const BYTE* src, size_t nHead, const BYTE* wrapped, size_t n, char* szText)
+{
+    if (nHead >= n) {
+        HexEncode(src, n, szText);
+        return;
+    }
+    HexEncode(src, nHead, szText);
+    HexEncode(wrapped, n - nHead, szText + 2 * nHead);
+}
+
+/* Pushes the 2 * nLen lower-case hex digits of nLen bytes, the first nHead
+ * of them at src and the rest at wrapped: the empty string for no handle
+ * or a count below 1, nil when the working memory for a huge count cannot
+ * be had. */
+void PushHex(lua_State* L, const BYTE* lpBuffer, int nLen, const BYTE* src, size_t nHead,
+             const BYTE* wrapped)
 {
     size_t n = CountLen(nLen);
     if (lpBuffer == NULL || n == 0) {
@@ -113,7 +128,7 @@ void PushHex(lua_State* L, const BYTE* lpBuffer, const BYTE* src, int nLen)
     }
     if (n <= kHexStackBytes) {
         char szText[2 * kHexStackBytes];
-        HexEncode(src, n, szText);
+        EncodeHex(src, nHead, wrapped, n, szText);
         lua_pushlstring(L, szText, 2 * n);
         return;
     }
@@ -122,7 +137,7 @@ void PushHex(lua_State* L, const BYTE* lpBuffer, const BYTE* src, int nLen)
         lua_pushnil(L);
         return;
     }
-    HexEncode(src, n, szText);
+    EncodeHex(src, nHead, wrapped, n, szText);
     lua_pushlstring(L, szText, 2 * n);
     delete[] szText;
 }
@@ -269,7 +284,7 @@ int l_BufferToString(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nLen = ArgInt(L, 2);
-    PushHex(L, lpBuffer, lpBuffer, nLen);
+    PushHex(L, lpBuffer, nLen, lpBuffer, CountLen(nLen), NULL);
     return 1;
 }
 
@@ -278,7 +293,12 @@ int l_GetMemValue(lua_State* L)
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgInt(L, 2);
     int nLen = ArgInt(L, 3);
-    PushHex(L, lpBuffer, OffsetAddress(lpBuffer, nOffset), nLen);
+    // Byte i sits at lpBuffer + (nOffset + i), the sum an int: once it
+    // passes 2147483647 it goes on from -2147483648, 4 GiB back. Only a
+    // positive offset can get there, and only once within 2147483647 bytes.
+    size_t nHead = nOffset > 0 ? (size_t)INT_MAX - (size_t)nOffset + 1 : CountLen(nLen);
+    PushHex(L, lpBuffer, nLen, OffsetAddress(lpBuffer, nOffset), nHead,
+            OffsetAddress(lpBuffer, INT_MIN));
     return 1;
 }
 

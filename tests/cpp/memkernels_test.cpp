@@ -1,11 +1,15 @@
 /*
  * memkernels_test.cpp - the CRC-32, word-sum and hex kernels against
  * independent models: zlib's crc32, 64-bit integer arithmetic,
- * snprintf("%02x") and strtol.
+ * snprintf("%02x") and strtol. Also GetMemValue's 32-bit offset sum,
+ * which needs two live pages 4 GiB apart that no script can arrange.
  */
 #include "memkernels.h"
+#include "vodUdid.h"
 
 #include <gtest/gtest.h>
+#include <lua.hpp>
+#include <sys/mman.h>
 #include <zlib.h>
 
 #include <cctype>
@@ -140,4 +144,27 @@ TEST(Hex, EveryPairDecodesAsStrtol)
         ASSERT_EQ(0, memcmp(got, want, nPairs)) << "pair " << (ab >> 8) << "," << (ab & 255);
         ASSERT_EQ(got[nPairs], 0xA5) << "wrote past the bytes";
     }
+}
+
+TEST(GetMemValue, OffsetSumWrapsPast2147483647)
+{
+    /* Byte i is at h + (nOffset + i), the sum an int: from h + 2147483647 the
+     * next byte is h - 2147483648. Both live; what lies after the first is too. */
+    const size_t kPage = 4096, k4G = (size_t)1 << 32, kSize = k4G + 2 * kPage;
+    void* r = mmap(nullptr, kSize, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (r == MAP_FAILED) GTEST_SKIP() << "no 4 GiB of address space";
+    uint8_t* const h = (uint8_t*)r + k4G / 2 + kPage;
+    ASSERT_EQ(0, mprotect(h - k4G / 2, kPage, PROT_READ | PROT_WRITE));
+    ASSERT_EQ(0, mprotect(h + k4G / 2 - kPage, 2 * kPage, PROT_READ | PROT_WRITE));
+    memcpy(h + 2147483646, "\x11\x22\xee\xee", 4);
+    memcpy(h - k4G / 2, "\x33\x44", 2);
+    lua_State* L = luaL_newstate();
+    lua_pushcfunction(L, l_GetMemValue);
+    lua_pushlightuserdata(L, h);
+    lua_pushinteger(L, 2147483646);
+    lua_pushinteger(L, 4);
+    lua_call(L, 3, 1);
+    EXPECT_STREQ("11223344", lua_tostring(L, -1));
+    lua_close(L);
+    munmap(r, kSize);
 }
