@@ -696,13 +696,15 @@ long long EstimateLength(LPCBTSTR lpszFormat, va_list argList)
 }
 
 // vsnprintf into dst of nSize bytes; afterwards every byte past the first
-// NUL is NUL (a %c of 0 would leave text behind the terminator).
+// NUL is NUL (a %c of 0 would leave text behind the terminator). When the C
+// library fails part way, dst keeps what it wrote before the failure.
 int FormatInto(char* dst, size_t nSize, LPCBTSTR lpszFormat, va_list args)
 {
     int nOut = vsnprintf(dst, nSize, lpszFormat, args);
-    if (nOut >= 0 && (size_t)nOut < nSize) {
-        size_t nText = strlen(dst);
-        memset(dst + nText, 0, (size_t)nOut - nText);
+    dst[nSize - 1] = 0;
+    if (nOut < 0 || (size_t)nOut < nSize) {
+        size_t nText = strlen(dst), nEnd = nOut < 0 ? nSize : (size_t)nOut;
+        memset(dst + nText, 0, nEnd - nText);
     }
     return nOut;
 }
@@ -736,15 +738,18 @@ void CBCString::FormatV(LPCBTSTR lpszFormat, va_list argList)
         size_t nSize = (size_t)nMaxLen + 1;
         if (Rebuild(m_pchData, m_dwBuffLen, nSize, [&](char* dst) {
                 nOut = FormatInto(dst, nSize, pFormat, argFirst);
-                return nOut >= 0 && (size_t)nOut < nSize;
+                // A failure keeps the estimated buffer and the text written
+                // before it, as plain vsprintf into that buffer would.
+                return nOut < 0 || (size_t)nOut < nSize;
             }))
             return;
     } else {
         nOut = vsnprintf(nullptr, 0, pFormat, argFirst);
     }
     if (nOut < 0) {
-        // The C library refused the output (a wide character with no
-        // multibyte form, a result beyond INT_MAX): the text becomes empty.
+        // No estimate, and the C library refused the output (a wide
+        // character with no multibyte form, a result beyond INT_MAX): the
+        // text becomes empty.
         Assign(m_pchData, m_dwBuffLen, 1, kNoText, 0);
         return;
     }

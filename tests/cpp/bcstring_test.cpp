@@ -161,6 +161,9 @@ TEST(BCStringFormat, BufferSizes)
     Fmt(3, "%.2s", "abcdef"), Fmt(2, "%.1c", 'x'), Fmt(11, "%5.2f", 3.14159), Fmt(129, "%e", 1.0), Fmt(1, "%n", &written);
     Fmt(211, "%10.200e", 1.0), Fmt(33, "%-*d", -5, 42), Fmt(9, "%.*f", -3, 2.5), Fmt(47, "%*.*dxyz", 40, -4, 7);
     Fmt(17, "%*sxyz", -10, "ab");  // negative '*': as printf, by its magnitude / as none
+    char part[9] = "";  // printf fails part way: its text so far, in the estimate (6 + 5 + 2 + 2 + 1) + 1
+    Probe c; c.Format("ab%Ccd", (wint_t)0x1234), snprintf(part, sizeof part, "ab%Ccd", (wint_t)0x1234);
+    EXPECT_EQ(Str(c) + std::to_string(c.Cap()), std::string(part) + "17");
     // The estimate falls short, or the walk has no rule: exactly the output + 1.
     Fmt(0, "%.40p", (void*)0x1234), Fmt(0, "%+f", INFINITY), Fmt(0, "%+f", -NAN), Fmt(0, "% f", NAN), Fmt(0, "%.200e", 1.0);
     Fmt(0, "%.125G", 1e300 / 3), Fmt(0, "%.40d", -1), Fmt(0, "%+.40d", 1), Fmt(0, "%ld", 1234567890123L), Fmt(0, "%a", 1.0);
