@@ -144,13 +144,9 @@ TEST(Charsets, ConversionsFollowTheCLocale)
 {
     wchar_t wide[8];
     char narrow[8];
-    bool used = true;
     EXPECT_EQ(3, MultiByteToWideChar(0, 0, "abc", -1, wide, 8));
-    EXPECT_EQ(std::wstring(L"abc"), wide);
-    EXPECT_EQ(3, WideCharToMultiByte(0, 0, L"xyz", -1, narrow, 8, nullptr, &used));
-    EXPECT_STREQ("xyz", narrow);
-    EXPECT_TRUE(used); // never written
-    EXPECT_EQ(-1, WideCharToMultiByte(0, 0, L"\u00e9", -1, narrow, 8, nullptr, nullptr));
-    EXPECT_EQ(-1, MultiByteToWideChar(0, 0, "\xC3\xA9", -1, wide, 8));
+    EXPECT_EQ(3, WideCharToMultiByte(0, 0, wide, -1, narrow, 8, nullptr, nullptr));
+    EXPECT_STREQ("abc", narrow);
+    EXPECT_EQ(-1, MultiByteToWideChar(0, 0, "\xC3\xA9", -1, wide, 8)); // not ASCII in "C"
     EXPECT_EQ((DWORD)EILSEQ, GetLastError());
 }

@@ -4,99 +4,40 @@ support.load()
 
 local TWO32 = 4294967296
 
-describe("result convention", function()
-  it("hands back the last argument when nothing is pushed", function()
-    assert.are.equal(2, Exit(1, 2))
-    assert.are.equal(7, Exit(7))
-    assert.are.equal(Exit, Exit())
-    assert.is_nil(Exit(1, nil))
-  end)
-
-  it("returns a number argument read as text in its string form", function()
-    local out = support.run([[
-      local r = DebugTrace(12)
-      io.write(type(r), " ", r, "\n")
-      r = DebugTrace(3.5)
-      io.write(type(r), " ", r, "\n")
-    ]])
-    assert.are.equal("12\nstring 12\n3.5\nstring 3.5\n", out)
-  end)
-end)
-
-describe("DebugTrace and MessageBox", function()
-  -- Each row: script, expected stdout, expected stderr prefix (nil: empty).
-  local rows = {
-    { 'io.write(DebugTrace("abc"), "\\n")', "abc\nabc\n" },
-    { 'DebugTrace("ab\\0cd")', "ab\n" },
-    { "DebugTrace(nil) DebugTrace()", "\n\n" },
-    { 'io.write(MessageBox(nil, "hello"), "\\n")', "hello\n0\n" },
-    { 'io.write(MessageBox(nil, "hello", "caption"), "\\n")', "hello\n0\n" },
-    { 'io.write(MessageBox(nil, "hi", 5), "\\n")', "hi\n0\n" },
-    { 'io.write(MessageBox(nil, 42, nil), "\\n")', "42\n0\n" },
-    { 'io.write(MessageBox(), "\\n")', "\n0\n" },
-    { 'MessageBox(nil, "never", {})', "",
-      "bad argument #3 to 'MessageBox' (string expected, got table)" },
-    { 'MessageBox(nil, "never", true)', "",
-      "bad argument #3 to 'MessageBox' (string expected, got boolean)" },
-  }
-  for _, row in ipairs(rows) do
-    it(row[1], function()
-      local out, err, rc = support.run(row[1])
-      assert.are.equal(row[2], out)
-      if row[3] then
-        assert.are_not.equal(0, rc)
-        assert.is_truthy(err:find(row[3], 1, true), err)
-      else
-        assert.are.equal("", err)
-        assert.are.equal(0, rc)
-      end
-    end)
-  end
-
-  it("interleaves with Lua's own output in call order", function()
-    local out = support.run([[
-      io.write("a ") DebugTrace("b") io.write("c ") MessageBox(nil, "d")
-    ]])
-    assert.are.equal("a b\nc d\n", out)
-  end)
-end)
-
-describe("TraceBuffer", function()
-  local function trace(setup)
-    return support.run([[
+describe("diagnostics", function()
+  it("print exactly, in call order with Lua's output, and hand back what the convention says", function()
+    local x512, y488 = string.rep("x", 512), string.rep("y", 488)
+    local out, err, rc = support.run([[
+      local function show(...) io.write("=", table.concat({ ... }, ","), "|", type((...)), "\n") end
+      show(Exit(1, 2)) show(Exit(7)) io.write(tostring(Exit() == Exit), tostring(Exit(1, nil)), "\n")
+      show(DebugTrace(12)) show(DebugTrace(3.5)) DebugTrace("ab\0cd") DebugTrace(nil) DebugTrace()
+      io.write("a ") DebugTrace("b") io.write("c ")
+      show(MessageBox(nil, "hello", "caption")) show(MessageBox(nil, 42, 5)) show(MessageBox())
       local h = MallocBuffer(1024)
       Memset(h, 0, 1024)
-      ]] .. setup .. [[
+      CharsToBuffer(h, "hello world") TraceBuffer(h, 5) TraceBuffer(h, 0)
+      TraceBuffer(h, 4294967296) TraceBuffer(h, 4294967298) TraceBuffer(h, -1) TraceBuffer(h, 4294967295)
+      CharsToBuffer(h, "]] .. x512 .. y488 .. [[") TraceBuffer(h, 1000) TraceBuffer(h, 511)
+      show(TraceBuffer(nil, 10)) TraceBuffer()
       FreeBuffer(h)
     ]])
-  end
-
-  it("prints up to the first zero byte of at most count bytes", function()
-    assert.are.equal("hello\n", trace('CharsToBuffer(h, "hello world") TraceBuffer(h, 5)'))
-    assert.are.equal("hel\n", trace('CharsToBuffer(h, "hel\\0lo") TraceBuffer(h, 100)'))
-    assert.are.equal("\n", trace('CharsToBuffer(h, "hello") TraceBuffer(h, 0)'))
+    assert.are.same({ "", 0 }, { err, rc })
+    assert.are.equal(table.concat({
+      "=2|number", "=7|number", "truenil",
+      "12", "=12|string", "3.5", "=3.5|string", "ab", "", "",
+      "a b", "c hello", "=0|number", "42", "=0|number", "", "=0|number",
+      "hello", "", "", "he", "", "", x512, x512:sub(1, 511),
+      "", "=10|number", "", "",
+    }, "\n"), out)
   end)
 
-  it("never shows more than 512 bytes", function()
-    local a, b = string.rep("x", 512), string.rep("y", 488)
-    local out = trace('CharsToBuffer(h, "' .. a .. b .. '") TraceBuffer(h, 1000)')
-    assert.are.equal(a .. "\n", out)
-    out = trace('CharsToBuffer(h, "' .. a .. b .. '") TraceBuffer(h, 511)')
-    assert.are.equal(a:sub(1, 511) .. "\n", out)
-  end)
-
-  it("takes the low 32 bits of the count; negative counts copy nothing", function()
-    assert.are.equal("\n", trace('CharsToBuffer(h, "abc") TraceBuffer(h, 4294967296)'))
-    assert.are.equal("ab\n", trace('CharsToBuffer(h, "abc") TraceBuffer(h, 4294967298)'))
-    assert.are.equal("\n", trace('CharsToBuffer(h, "abc") TraceBuffer(h, -1)'))
-    assert.are.equal("\n", trace('CharsToBuffer(h, "abc") TraceBuffer(h, 4294967295)'))
-  end)
-
-  it("prints an empty line for a null handle and hands back the count", function()
-    local out, err, rc = support.run('io.write(TraceBuffer(nil, 10), "\\n") TraceBuffer()')
-    assert.are.equal("\n10\n\n", out)
-    assert.are.equal("", err)
-    assert.are.equal(0, rc)
+  it("MessageBox refuses a caption that is no string, number or nil, printing nothing", function()
+    for _, v in ipairs({ { "{}", "table" }, { "true", "boolean" } }) do
+      local out, err, rc = support.run('MessageBox(nil, "never", ' .. v[1] .. ')')
+      assert.are.equal("", out)
+      assert.are_not.equal(0, rc)
+      assert.is_truthy(err:find("bad argument #3 to 'MessageBox' (string expected, got " .. v[2] .. ")", 1, true), err)
+    end
   end)
 end)
 
@@ -108,13 +49,11 @@ local function norm(x)
 end
 local function model_add(al, ah, bl, bh)
   local lo = al + bl
-  local carry = lo >= TWO32 and 1 or 0
-  return lo % TWO32, (ah + bh + carry) % TWO32
+  return lo % TWO32, (ah + bh + (lo >= TWO32 and 1 or 0)) % TWO32
 end
 local function model_dec(al, ah, bl, bh)
   local lo = al - bl
-  local borrow = lo < 0 and 1 or 0
-  return lo % TWO32, (ah - bh - borrow) % TWO32
+  return lo % TWO32, (ah - bh - (lo < 0 and 1 or 0)) % TWO32
 end
 local function model_cmp(al, ah, bl, bh)
   local sa = ah >= 2 ^ 31 and ah - TWO32 or ah
@@ -136,20 +75,11 @@ describe("64-bit halves", function()
     for _ = 1, 5000 do
       local a, b, c, d = pick(), pick(), pick(), pick()
       local al, ah, bl, bh = norm(a), norm(b), norm(c), norm(d)
-      local lo, hi = Int64Add(a, b, c, d)
-      local ml, mh = model_add(al, ah, bl, bh)
-      assert.are.same({ ml, mh }, { lo, hi })
-      lo, hi = Int64Dec(a, b, c, d)
-      ml, mh = model_dec(al, ah, bl, bh)
-      assert.are.same({ ml, mh }, { lo, hi })
+      assert.are.same({ model_add(al, ah, bl, bh) }, { Int64Add(a, b, c, d) })
+      assert.are.same({ model_dec(al, ah, bl, bh) }, { Int64Dec(a, b, c, d) })
       assert.are.equal(model_cmp(al, ah, bl, bh), CompareInt64(a, b, c, d))
     end
-  end)
-
-  it("works on zero values without arguments and returns two results", function()
-    assert.are.equal(1, CompareInt64())
-    assert.are.equal(2, select("#", Int64Add()))
-    assert.are.same({ 0, 0 }, { Int64Dec() })
-    assert.are.same({ 4294967295, 4294967295 }, { Int64Dec(0, 0, 1, 0) })
+    -- Without arguments: two zero values.
+    assert.are.same({ 1, 0, 0 }, { CompareInt64(), Int64Add() })
   end)
 end)
