@@ -186,4 +186,16 @@ BENCHMARK(BM_HexEncode)->Arg(k64K)->Arg(k1M);
 BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairs)->Name("BM_HexDecodePairs")->Arg(k1M);
 BENCHMARK_TEMPLATE(BM_HexDecode, StrtolPairs)->Name("BM_HexDecode_StrtolLoop")->Arg(k1M);
 
+/* Size sweeps for the throughput plot of docs/performance.md (made by
+ * scripts/plot-bench.py): 64 B to 64 MiB of input, a step of 4. Hex decode
+ * counts text bytes, so its pairs run from 32 to 32 Mi. */
+const int64_t kSweepMin = 64;
+const int64_t kSweepMax = 64 << 20;
+BENCHMARK_TEMPLATE(BM_Crc, Crc32)->Name("Sweep_Crc32")->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK(BM_WordSum)->Name("Sweep_WordSum")
+    ->ArgsProduct({benchmark::CreateRange(kSweepMin, kSweepMax, 4), {0}});
+BENCHMARK(BM_HexEncode)->Name("Sweep_HexEncode")->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairs)->Name("Sweep_HexDecode")
+    ->RangeMultiplier(4)->Range(kSweepMin / 2, kSweepMax / 2);
+
 BENCHMARK_MAIN();
