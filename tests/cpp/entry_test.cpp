@@ -2,12 +2,8 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
-#include <random>
-
 #include <gtest/gtest.h>
 #include <lua.hpp>
-
-#include "vodUdid.h"
 
 // What the entry registers, and that it leaves the stack alone, is checked
 // from Lua for every way of loading (registration_test.lua). Here: the one
@@ -29,16 +25,4 @@ TEST(Entry, MidBufferRegisteredByTheHostOffsetsByTheLow32Bits)
     }
     lua_close(L);
     dlclose(lib);
-}
-
-TEST(Halves, SplitAndJoinAreExactInverses)
-{
-    std::mt19937_64 rng(7);
-    for (int i = 0; i < 100000; ++i) {
-        unsigned long long v = i < 4 ? 0x7FFFFFFFFFFFFFFFull << (i * 16) : rng();
-        unsigned int lo = 1, hi = 2;
-        Get32BitLen((long long)v, lo, hi);
-        ASSERT_EQ((unsigned long long)hi << 32 | lo, v);
-        ASSERT_EQ((long long)v, Get64bitLen(lo, hi));
-    }
 }
