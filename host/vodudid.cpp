@@ -3,11 +3,15 @@
  *
  *   vodudid [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]
  *
- * Opens the standard libraries, loads the library with dlopen (by default
- * the libvodUdid.so beside this executable), calls its l_RegAllFun, then
- * runs the -e chunks and the script, with `arg` set as the lua interpreter
- * sets it. Without a script and without -e, the script is read from
+ * Opens the standard libraries, loads the library with dlopen, calls its
+ * l_RegAllFun, then runs the -e chunks and the script. `arg` is set as the
+ * lua5.1 interpreter sets it: only for a script or an explicit -, after the
+ * -e chunks ran. Without a script and without -e, the script is read from
  * standard input.
+ *
+ * The library is, unless --lib names one, the libvodUdid.so beside this
+ * executable (the build tree), else the installed one in the library folder
+ * next to this executable's, else whatever the dynamic loader finds.
  *
  * Exit status: 0 on success, 1 for a Lua error (message and traceback on
  * standard error), 2 when the library or its entry cannot be found or the
@@ -34,22 +38,30 @@ void PrintUsage(FILE* out)
 {
     fprintf(out,
             "usage: %s [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]\n"
-            "  --lib PATH  load the library from PATH (default: %s beside %s)\n"
+            "  --lib PATH  load the library from PATH (default: %s beside %s,\n"
+            "              then the installed one)\n"
+            "  --version   print the version and exit\n"
             "  -e CHUNK    run the Lua text CHUNK (may repeat)\n"
             "  SCRIPT      run this file; - or nothing reads standard input\n",
             kProgName, kLibName, kProgName);
 }
 
-/* The library beside this executable. */
-std::string DefaultLibPath()
+/* Where the library is looked for, in order: beside this executable, in
+ * the installed library folder relative to it, then by its soname through
+ * the loader's own search. */
+std::vector<std::string> DefaultLibPaths()
 {
+    std::vector<std::string> paths;
     char szExe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", szExe, sizeof szExe - 1);
-    if (n <= 0)
-        return std::string("./") + kLibName;
-    std::string exe(szExe, (size_t)n);
-    size_t slash = exe.rfind('/');
-    return exe.substr(0, slash + 1) + kLibName;
+    if (n > 0) {
+        std::string exe(szExe, (size_t)n);
+        std::string dir = exe.substr(0, exe.rfind('/') + 1);
+        paths.push_back(dir + kLibName);
+        paths.push_back(dir + VODUDID_LIBDIR_FROM_BINDIR "/" VODUDID_SONAME);
+    }
+    paths.push_back(VODUDID_SONAME);
+    return paths;
 }
 
 /* Message handler: the error text with a traceback. */
@@ -74,24 +86,7 @@ int Traceback(lua_State* L)
     return 1;
 }
 
-/* Runs the function on top of the stack with nArgs arguments below it...
- * reports a failure as the lua interpreter does. Returns 0 or 1. */
-int Call(lua_State* L, int nArgs)
-{
-    int base = lua_gettop(L) - nArgs;
-    lua_pushcfunction(L, Traceback);
-    lua_insert(L, base);
-    int status = lua_pcall(L, nArgs, 0, base);
-    lua_remove(L, base);
-    if (status != 0) {
-        const char* msg = lua_tostring(L, -1);
-        fprintf(stderr, "%s: %s\n", kProgName, msg ? msg : "(error object is not a string)");
-        lua_pop(L, 1);
-        return 1;
-    }
-    return 0;
-}
-
+/* Reports a failed status as the lua interpreter does. Returns 0 or 1. */
 int Report(lua_State* L, int status)
 {
     if (status != 0) {
@@ -101,6 +96,18 @@ int Report(lua_State* L, int status)
         return 1;
     }
     return 0;
+}
+
+/* Runs the function on top of the stack with nArgs arguments below it,
+ * with a traceback for errors. Returns 0 or 1. */
+int Call(lua_State* L, int nArgs)
+{
+    int base = lua_gettop(L) - nArgs;
+    lua_pushcfunction(L, Traceback);
+    lua_insert(L, base);
+    int status = lua_pcall(L, nArgs, 0, base);
+    lua_remove(L, base);
+    return Report(L, status);
 }
 
 /* arg[0] is the script, arg[1..] its arguments, arg[-1..] what came before. */
@@ -114,10 +121,39 @@ void SetArgTable(lua_State* L, char** argv, int argc, int scriptIndex)
     lua_setglobal(L, "arg");
 }
 
+/* Loads the library and returns its entry; NULL after reporting why not. */
+lua_CFunction LoadEntry(const std::string& libPath)
+{
+    std::vector<std::string> paths;
+    if (libPath.empty())
+        paths = DefaultLibPaths();
+    else
+        paths.push_back(libPath);
+    std::string errors;
+    for (const std::string& path : paths) {
+        void* lib = dlopen(path.c_str(), RTLD_NOW);
+        if (lib == NULL) {
+            errors += std::string(kProgName) + ": cannot load library '" + path + "': " +
+                      dlerror() + "\n";
+            continue;
+        }
+        // The library stays loaded until the process ends: the state keeps
+        // its functions.
+        lua_CFunction entry = (lua_CFunction)dlsym(lib, "l_RegAllFun");
+        if (entry == NULL)
+            fprintf(stderr, "%s: no l_RegAllFun in '%s': %s\n", kProgName, path.c_str(),
+                    dlerror());
+        return entry;
+    }
+    fputs(errors.c_str(), stderr);
+    return NULL;
+}
+
 int RunMain(lua_State* L, int argc, char** argv)
 {
     std::string libPath;
     std::vector<const char*> chunks;
+    bool afterDashDash = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* a = argv[i];
@@ -138,8 +174,12 @@ int RunMain(lua_State* L, int argc, char** argv)
         } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
             PrintUsage(stdout);
             return 0;
+        } else if (strcmp(a, "--version") == 0) {
+            printf("%s %s\n", kProgName, VODUDID_VERSION);
+            return 0;
         } else if (strcmp(a, "--") == 0) {
             ++i;
+            afterDashDash = true;
             break;
         } else if (a[0] == '-' && a[1] != '\0') {
             fprintf(stderr, "%s: unrecognized option '%s'\n", kProgName, a);
@@ -149,30 +189,19 @@ int RunMain(lua_State* L, int argc, char** argv)
             break;
         }
     }
-    if (libPath.empty())
-        libPath = DefaultLibPath();
 
-    // The first non-option is the script; with none, standard input is read
-    // unless -e chunks were the whole job.
-    int scriptIndex = i < argc ? i : argc;
+    // The first non-option is the script; "-" stands for standard input
+    // unless it follows "--". With no script, standard input is read only
+    // when -e chunks were not the whole job, and then without `arg`, as
+    // lua5.1 does.
     const char* script = i < argc ? argv[i] : NULL;
-    bool readStdin = script == NULL ? chunks.empty() : strcmp(script, "-") == 0;
+    bool readStdin = script == NULL ? chunks.empty()
+                                    : strcmp(script, "-") == 0 && !afterDashDash;
 
     luaL_openlibs(L);
-    SetArgTable(L, argv, argc, scriptIndex < argc ? scriptIndex : 0);
-
-    void* lib = dlopen(libPath.c_str(), RTLD_NOW);
-    if (lib == NULL) {
-        fprintf(stderr, "%s: cannot load library '%s': %s\n", kProgName, libPath.c_str(),
-                dlerror());
+    lua_CFunction entry = LoadEntry(libPath);
+    if (entry == NULL)
         return 2;
-    }
-    lua_CFunction entry = (lua_CFunction)dlsym(lib, "l_RegAllFun");
-    if (entry == NULL) {
-        fprintf(stderr, "%s: no l_RegAllFun in '%s': %s\n", kProgName, libPath.c_str(),
-                dlerror());
-        return 2;
-    }
     entry(L);
 
     for (const char* chunk : chunks) {
@@ -183,14 +212,14 @@ int RunMain(lua_State* L, int argc, char** argv)
     if (script == NULL && !readStdin)
         return 0;
 
+    if (script != NULL)
+        SetArgTable(L, argv, argc, i);
     if (Report(L, luaL_loadfile(L, readStdin ? NULL : script)))
         return 1;
     int nArgs = 0;
-    for (int k = scriptIndex + 1; k < argc; ++k, ++nArgs)
+    for (int k = i + 1; k < argc; ++k, ++nArgs)
         lua_pushstring(L, argv[k]);
     return Call(L, nArgs);
-    // The library stays loaded until the process ends: the state still
-    // holds its functions.
 }
 
 } // namespace

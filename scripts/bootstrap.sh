@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  lua5.1 liblua5.1-0-dev lua-busted
+  lua5.1 liblua5.1-0-dev lua-busted luajit libluajit-5.1-dev
   libgtest-dev libbenchmark-dev zlib1g-dev
   binutils coreutils
   xxd python3

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a plain
-# optimised build, and an AddressSanitizer + UndefinedBehaviorSanitizer one.
+# Installs what is missing, then builds and runs every test three times: a
+# plain optimised build, an AddressSanitizer + UndefinedBehaviorSanitizer
+# one, and one linked against LuaJIT whose Lua suite runs under luajit
+# (built without the "./" search path, which the loading test then checks).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/bootstrap.sh
@@ -13,3 +15,8 @@ cmake --build build -j "$jobs"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVODUDID_SANITIZE=ON -DVODUDID_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ctest --output-on-failure -j "$jobs")
+
+cmake -S . -B build-luajit -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVODUDID_LUAJIT=ON \
+  -DVODUDID_CWD_RUNPATH=OFF -DVODUDID_BENCH=OFF
+cmake --build build-luajit -j "$jobs"
+(cd build-luajit && ctest --output-on-failure -j "$jobs")

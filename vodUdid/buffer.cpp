@@ -200,7 +200,7 @@ int l_FreeBuffer(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     delete[] lpBuffer; // a null handle does nothing
-    return 1;          // pushes nothing
+    return PushedNothing(L); // pushes nothing
 }
 
 int l_GetBuffer(lua_State* L)
@@ -221,7 +221,7 @@ int l_Memcpy(lua_State* L)
     // memmove: overlapping ranges copy as if through a temporary.
     if (pDesBuff != NULL && pSrcBuff != NULL && size > 0)
         memmove(pDesBuff, pSrcBuff, (size_t)size);
-    return 1; // pushes nothing: the count comes back
+    return PushedNothing(L); // pushes nothing: the count comes back
 }
 
 int l_Memset(lua_State* L)
@@ -231,7 +231,7 @@ int l_Memset(lua_State* L)
     int size = ArgInt(L, 3);
     if (pDesBuff != NULL && size > 0)
         memset(pDesBuff, nValue, (size_t)size);
-    return 1; // pushes nothing
+    return PushedNothing(L); // pushes nothing
 }
 
 int l_Memcmp(lua_State* L)
@@ -275,7 +275,7 @@ int l_CharstoBuffer(lua_State* L)
     // Up to the text's first zero byte, and no terminator written.
     if (lpBuffer != NULL && lpStr != NULL)
         memcpy(lpBuffer, lpStr, strlen(lpStr));
-    return 1; // pushes nothing: the text comes back
+    return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 /* ---- hex text --------------------------------------------------------------- */
@@ -307,7 +307,7 @@ int l_StringtoBuffer(lua_State* L)
     LPBYTE lpBuffer = ArgHandle(L, 1);
     const char* lpStr = ArgText(L, 2);
     StoreHex(lpBuffer, lpStr);
-    return 1; // pushes nothing: the text comes back
+    return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 int l_SetMemValue(lua_State* L)
@@ -317,7 +317,7 @@ int l_SetMemValue(lua_State* L)
     const char* lpStr = ArgText(L, 3);
     if (lpBuffer != NULL)
         StoreHex(OffsetAddress(lpBuffer, nOffset), lpStr);
-    return 1; // pushes nothing: the text comes back
+    return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 /* ---- typed values ------------------------------------------------------------ */
@@ -336,7 +336,7 @@ int l_SetInt32FrmMem(lua_State* L)
     int nOffset = ArgInt(L, 2);
     DWORD dwValue = ArgNum32(L, 3); // -1 and 4294967295 both store FF FF FF FF
     StoreAt<DWORD>(lpBuffer, nOffset, dwValue);
-    return 1; // pushes nothing: the value comes back
+    return PushedNothing(L); // pushes nothing: the value comes back
 }
 
 int l_GetInt16FrmMem(lua_State* L)
@@ -353,7 +353,7 @@ int l_SetInt16FrmMem(lua_State* L)
     int nOffset = ArgInt(L, 2);
     WORD dwValue = (WORD)ArgInt(L, 3); // the low 16 bits: 70000 stores 70 11
     StoreAt<WORD>(lpBuffer, nOffset, dwValue);
-    return 1; // pushes nothing
+    return PushedNothing(L); // pushes nothing
 }
 
 int l_GetInt8FrmMem(lua_State* L)
@@ -377,7 +377,7 @@ int l_SetInt8FrmMem(lua_State* L)
     }
     // The trace shows the value as fetched and the byte as it now stands.
     printf("%p, %u, %u, =%d", (void*)lpBuffer, nOffset, val8, nReadBack);
-    return 1; // pushes nothing: the value comes back
+    return PushedNothing(L); // pushes nothing: the value comes back
 }
 
 /* ---- bit fields ----------------------------------------------------------------- */

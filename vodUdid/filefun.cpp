@@ -96,7 +96,7 @@ int l_fseek(lua_State* L)
     int nFlag = ArgInt(L, 3);
     if (stream != NULL)
         (void)fseek(stream, (long)nPos, nFlag); // success or failure is not reported
-    return 1; // pushes nothing: the origin comes back
+    return PushedNothing(L); // pushes nothing: the origin comes back
 }
 
 int l_fwrite(lua_State* L)
@@ -131,7 +131,7 @@ int l_fclose(lua_State* L)
     (void)fflush(stream);
     if (stream != NULL)
         (void)fclose(stream);
-    return 1; // pushes nothing: the stream handle comes back
+    return PushedNothing(L); // pushes nothing: the stream handle comes back
 }
 
 int l_fgetALine(lua_State* L)
@@ -188,7 +188,7 @@ int l_LFSeek(lua_State* L)
     // and so is the whole offset. Unsigned, so the shift is always defined.
     uint64_t nOffset = ((uint64_t)nHiPos << 32) | (uint64_t)nLoPos;
     (void)lseek(fd, (off_t)nOffset, nFlag); // position and error are dropped
-    return 1; // pushes nothing: the origin comes back
+    return PushedNothing(L); // pushes nothing: the origin comes back
 }
 
 int l_LFWrite(lua_State* L)
@@ -220,7 +220,7 @@ int l_LFClose(lua_State* L)
 {
     int fd = ArgInt(L, 1);
     (void)close(fd);
-    return 1; // pushes nothing: the descriptor comes back
+    return PushedNothing(L); // pushes nothing: the descriptor comes back
 }
 
 /* ---- file management ---------------------------------------------------- */
@@ -230,7 +230,7 @@ int l_DeleteFile(lua_State* L)
     const char* szFileName = ArgText(L, 1);
     if (szFileName != NULL)
         (void)unlink(szFileName); // silent, whatever happens
-    return 1; // pushes nothing: the path comes back
+    return PushedNothing(L); // pushes nothing: the path comes back
 }
 
 int l_CopyFile(lua_State* L)
@@ -244,13 +244,13 @@ int l_CopyFile(lua_State* L)
     // missing a path, is not run at all; a cut command could copy or
     // overwrite something the script never named.
     if (szSrcFileName == NULL || szDesFileName == NULL)
-        return 1;
+        return PushedNothing(L);
     // snprintf never writes past the buffer and tells the full length: the
     // command runs only when all of it, with its zero, fitted.
     int nCmdLen = snprintf(strcmd, sizeof strcmd, "cp %s %s", szSrcFileName, szDesFileName);
     if (nCmdLen >= 0 && (size_t)nCmdLen < sizeof strcmd)
         (void)!system(strcmd); // the exit status is dropped
-    return 1; // pushes nothing: the destination comes back
+    return PushedNothing(L); // pushes nothing: the destination comes back
 }
 
 /* ---- registration ------------------------------------------------------- */

@@ -4,7 +4,7 @@
  *
  * Handlers never check types or counts. Each argument is read by one of the
  * rules below, named after what it does, so a handler starts with one fetch
- * per line and reads like its description. No helper here changes the
+ * per line and reads like its description. No fetch here changes the
  * stack: a handler that pushes nothing must still hand back its last
  * argument (a number read as text comes back as its string form).
  *
@@ -87,6 +87,22 @@ inline LPBYTE OffsetAddress(const void* p, long long nOffset)
 inline void PushHandle(lua_State* L, const void* p)
 {
     lua_pushlightuserdata(L, const_cast<void*>(p));
+}
+
+/* The return of a handler that pushes nothing. The caller receives the top
+ * of the handler's frame: its last argument. With no argument at all the
+ * top is the slot below the frame, which Lua 5.1 fills with the function
+ * being called and LuaJIT with frame bookkeeping; pushing the running
+ * function (level 0 of the debug interface) gives the function itself
+ * under both. */
+inline int PushedNothing(lua_State* L)
+{
+    if (lua_gettop(L) == 0) {
+        lua_Debug ar;
+        if (!lua_getstack(L, 0, &ar) || !lua_getinfo(L, "f", &ar))
+            lua_pushnil(L); // never happens for a running C function
+    }
+    return 1;
 }
 
 /* One row of a family's registration table: where a Lua name meets its C

@@ -156,7 +156,7 @@ int l_SetCurrentDirectory(lua_State* L)
         int nFailed = chdir(szPath); // a failed change is silent
         (void)nFailed;
     }
-    return 1; // pushes nothing: the path argument comes back
+    return PushedNothing(L); // pushes nothing: the path argument comes back
 }
 
 int l_GetFileNameFromPath(lua_State* L)

@@ -53,7 +53,7 @@ int l_DebugTrace(lua_State* L)
 {
     const char* lpText = ArgText(L, 1);
     puts(lpText ? lpText : ""); // nil prints an empty line rather than crash
-    return 1;                   // pushes nothing: the text comes back
+    return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 int l_MessageBox(lua_State* L)
@@ -68,8 +68,7 @@ int l_MessageBox(lua_State* L)
 
 int l_Exit(lua_State* L)
 {
-    (void)L;
-    return 1; // does nothing; the script goes on and gets its last argument back
+    return PushedNothing(L); // does nothing; the script goes on and gets its last argument back
 }
 
 int l_TraceBuffer(lua_State* L)
@@ -83,7 +82,7 @@ int l_TraceBuffer(lua_State* L)
     // Like puts, but bounded by the area: 512 non-zero bytes carry no terminator.
     fwrite(szArea, 1, strnlen(szArea, sizeof szArea), stdout);
     fputc('\n', stdout);
-    return 1; // pushes nothing
+    return PushedNothing(L); // pushes nothing
 }
 
 int l_MidBuffer(lua_State* L)

@@ -1,4 +1,4 @@
--- The vodudid host: loading, arguments, errors and exit statuses.
+-- The vodudid host: arg as lua5.1 sets it, loading, errors and exit statuses.
 local support = require("support")
 local q = support.quote
 
@@ -7,20 +7,26 @@ describe("vodudid host", function()
   before_each(function() dir = support.tmpdir() end)
   after_each(function() support.rmtree(dir) end)
 
-  it("runs a script with arg set as the lua interpreter sets it", function()
-    local script = dir .. "/s.lua"
-    support.writefile(script, [[
-      DebugTrace(table.concat({ arg[-2] ~= nil and "opts" or "none", arg[0], arg[1], arg[2], select("#", ...) }, ","))
-    ]])
-    local out, err, rc = support.run_host("-e " .. q("x = 1") .. " " .. q(script) .. " a b")
-    assert.are.same({ "opts," .. script .. ",a,b,2\n", "", 0 }, { out, err, rc })
-  end)
-
-  it("runs -e chunks in order and reads a script from standard input", function()
-    local out, _, rc = support.sh("printf 'DebugTrace(\"from stdin\")' | " .. q(support.host)
-      .. " -e " .. q('io.write("one ")') .. " -e " .. q('io.write("two ")') .. " -")
-    assert.are.equal("one two from stdin\n", out)
-    assert.are.equal(0, rc)
+  it("sets arg when and as lua5.1 does", function()
+    local s = q(dir .. "/s.lua")
+    support.writefile(dir .. "/s.lua", [[
+      local n = 0
+      while arg and arg[n - 1] ~= nil do n = n - 1 end
+      print(type(arg), n, arg and arg[0], arg and #arg, select("#", ...), ...)]])
+    local e = "-e " .. q('io.write(type(arg), " ")')
+    local rows = { -- name, command-line tail, standard input
+      { "script and arguments", e .. " " .. s .. " a b" },
+      { "- reads standard input", e .. " - a", s },
+      { "standard input without -", "", s },
+      { "-e alone", e },
+      { "-- before the script", "-- " .. s .. " c" },
+    }
+    for _, row in ipairs(rows) do
+      local input = row[3] and (" < " .. row[3]) or ""
+      local want = support.sh(q(support.lua51) .. " " .. row[2] .. input)
+      local got, err, rc = support.sh(q(support.host) .. " " .. row[2] .. input)
+      assert.are.same({ row[1], want, "", 0 }, { row[1], got, err, rc })
+    end
   end)
 
   it("flushes the library's output into a pipe before exiting", function()
@@ -30,36 +36,29 @@ describe("vodudid host", function()
     local out = p:read("*a")
     p:close()
     local _, lines = out:gsub("\n", "")
-    assert.are.equal(20001, lines)
-    assert.are.equal("19999\n20000\nrc=0\n", out:sub(-17))
+    assert.are.same({ 20001, "19999\n20000\nrc=0\n" }, { lines, out:sub(-17) })
   end)
 
-  it("reports a Lua error with a traceback and status 1", function()
-    local out, err, rc = support.run_host("-e " .. q('local function f() error("boom") end f()'))
-    assert.are.equal("", out)
-    assert.are.equal(1, rc)
-    assert.is_truthy(err:find("^vodudid: %(command line%):1: boom\nstack traceback:\n"), err)
-    out, err, rc = support.run_host(q(dir .. "/missing.lua"))
-    assert.are.equal(1, rc)
-    assert.is_truthy(err:find("^vodudid: cannot open " .. dir:gsub("%p", "%%%0") .. "/missing.lua"), err)
-  end)
-
-  it("names the path and the loader's error when the library is missing", function()
-    local out, err, rc = support.run_host("--lib " .. q(dir .. "/nolib.so") .. " -e 'DebugTrace(1)'")
-    assert.are.equal("", out)
-    assert.are.equal(2, rc)
-    assert.is_truthy(err:find("vodudid: cannot load library '" .. dir .. "/nolib.so': ", 1, true), err)
-    -- A shared object without the entry.
-    _, err, rc = support.run_host("--lib " .. q(support.sh("ls /lib/x86_64-linux-gnu/libm.so.6"):gsub("\n", ""))
-      .. " -e 'DebugTrace(1)'")
-    assert.are.equal(2, rc)
-    assert.is_truthy(err:find("no l_RegAllFun in '/lib/x86_64-linux-gnu/libm.so.6'", 1, true), err)
+  it("reports errors on stderr with the status they deserve", function()
+    local libm = "/lib/x86_64-linux-gnu/libm.so.6"
+    local rows = { -- name, arguments, stderr start (plain text), status
+      { "Lua error", "-e " .. q('local function f() error("boom") end f()'),
+        "vodudid: (command line):1: boom\nstack traceback:\n", 1 },
+      { "missing script", q(dir .. "/missing.lua"), "vodudid: cannot open " .. dir .. "/missing.lua", 1 },
+      { "missing library", "--lib " .. q(dir .. "/nolib.so") .. " -e 'DebugTrace(1)'",
+        "vodudid: cannot load library '" .. dir .. "/nolib.so': " .. dir .. "/nolib.so: cannot open", 2 },
+      { "no entry", "--lib " .. libm .. " -e 'DebugTrace(1)'", "vodudid: no l_RegAllFun in '" .. libm .. "'", 2 },
+    }
+    for _, row in ipairs(rows) do
+      local out, err, rc = support.run_host(row[2])
+      assert.are.same({ row[1], "", row[3], row[4] }, { row[1], out, err:sub(1, #row[3]), rc })
+    end
   end)
 
   it("loads the library beside itself by default, or the one given", function()
-    local out, _, rc = support.run_host("-e 'DebugTrace(Int64Add(1, 0, 2, 0))'", { cd = dir })
-    assert.are.same({ "3\n", 0 }, { out, rc })
-    out, _, rc = support.run_host("--lib " .. q(support.lib) .. " -e 'DebugTrace(7)'", { cd = dir })
-    assert.are.same({ "7\n", 0 }, { out, rc })
+    for _, args in ipairs({ "", "--lib " .. q(support.lib) }) do
+      local out, _, rc = support.run_host(args .. " -e 'DebugTrace(Int64Add(1, 0, 2, 0))'", { cd = dir })
+      assert.are.same({ "3\n", 0 }, { out, rc })
+    end
   end)
 end)

@@ -4,7 +4,9 @@ local M = {}
 
 M.lib = assert(os.getenv("VODUDID_LIB"), "VODUDID_LIB is not set (run the tests through ctest)")
 M.host = os.getenv("VODUDID_HOST")
-M.lua = os.getenv("VODUDID_LUA") or "lua5.1"
+M.lua = os.getenv("VODUDID_LUA") or "lua5.1" -- the interpreter running the suite
+M.lua51 = os.getenv("VODUDID_LUA51") or "lua5.1"
+M.luajit = os.getenv("VODUDID_LUAJIT") or "luajit"
 M.sanitize = os.getenv("VODUDID_SANITIZE") == "1"
 
 local registered = false
