@@ -40,10 +40,7 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed)
     return v;
 }
 
-bool Anywhere()
-{
-    return true;
-}
+bool Anywhere() { return true; }
 
 /* One row per path of a kernel: its name, the function, and whether this
  * CPU can run it. Each sweep below runs over every row; a row this CPU
@@ -66,28 +63,16 @@ std::vector<Path<Fn>> Runnable(const Path<Fn> (&rows)[N])
     return v;
 }
 
-typedef uint32_t (*CrcFn)(const uint8_t*, size_t);
-const Path<CrcFn> kCrcPaths[] = {{"dispatched", Crc32, Anywhere},
-                                 {"portable", Crc32Portable, Anywhere},
-                                 {"clmul", Crc32Clmul, CpuHasClmul},
-                                 {"vpclmul256", Crc32Vpclmul256, CpuHasVpclmul256},
-                                 {"vpclmul512", Crc32Vpclmul512, CpuHasVpclmul512}};
-
-typedef uint32_t (*SumFn)(const uint8_t*, size_t, uint32_t);
-const Path<SumFn> kSumPaths[] = {{"dispatched", WordSum, Anywhere},
-                                 {"portable", WordSumPortable, Anywhere},
-                                 {"avx2", WordSumAvx2, CpuHasAvx2}};
-
-typedef void (*EncodeFn)(const uint8_t*, size_t, char*);
-const Path<EncodeFn> kEncodePaths[] = {{"dispatched", HexEncode, Anywhere},
-                                       {"portable", HexEncodePortable, Anywhere},
-                                       {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
-
-typedef void (*DecodeFn)(const char*, size_t, uint8_t*);
-const Path<DecodeFn> kDecodePaths[] = {{"dispatched", HexDecodePairs, Anywhere},
-                                       {"portable", HexDecodePairsPortable, Anywhere},
-                                       {"ssse3", HexDecodePairsSsse3, CpuHasSsse3},
-                                       {"avx512", HexDecodePairsAvx512, CpuHasAvx512Bw}};
+const Path<decltype(&Crc32)> kCrcPaths[] = {
+    {"dispatched", Crc32, Anywhere}, {"portable", Crc32Portable, Anywhere}, {"clmul", Crc32Clmul, CpuHasClmul},
+    {"vpclmul256", Crc32Vpclmul256, CpuHasVpclmul256}, {"vpclmul512", Crc32Vpclmul512, CpuHasVpclmul512}};
+const Path<decltype(&WordSum)> kSumPaths[] = {
+    {"dispatched", WordSum, Anywhere}, {"portable", WordSumPortable, Anywhere}, {"avx2", WordSumAvx2, CpuHasAvx2}};
+const Path<decltype(&HexEncode)> kEncodePaths[] = {
+    {"dispatched", HexEncode, Anywhere}, {"portable", HexEncodePortable, Anywhere}, {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
+const Path<decltype(&HexDecodePairs)> kDecodePaths[] = {
+    {"dispatched", HexDecodePairs, Anywhere}, {"portable", HexDecodePairsPortable, Anywhere},
+    {"ssse3", HexDecodePairsSsse3, CpuHasSsse3}, {"avx512", HexDecodePairsAvx512, CpuHasAvx512Bw}};
 
 /* org plus the little-endian words (byte i weighs 2^(8 * (i % 4)), so the
  * tail word counts from its low byte up), in 64 bits, cut at the end. */
@@ -102,12 +87,28 @@ uint32_t ModelSum(const uint8_t* p, size_t n, uint32_t org)
  * most nMax characters), a 0 in front when odd, each pair a C string. */
 std::vector<uint8_t> ModelHexText(const char* text, size_t nMax)
 {
-    const std::string t = std::string(text, strnlen(text, nMax));
-    const std::string padded = (t.size() % 2 ? "0" : "") + t;
+    const std::string t(text, strnlen(text, nMax)), padded = (t.size() % 2 ? "0" : "") + t;
     std::vector<uint8_t> out;
     for (size_t i = 0; i < padded.size(); i += 2)
         out.push_back((uint8_t)strtol(padded.substr(i, 2).c_str(), nullptr, 16));
     return out;
+}
+
+/* A Lua allocator that counts live blocks and refuses to grow any block to
+ * refuseFrom bytes or more (shrinking must never fail). */
+struct CountingAlloc { long live = 0; size_t refuseFrom = SIZE_MAX; };
+
+void* CountingRealloc(void* ud, void* p, size_t osize, size_t nsize)
+{
+    auto* a = (CountingAlloc*)ud;
+    if (nsize == 0) {
+        if (p) --a->live, free(p);
+        return nullptr;
+    }
+    if (nsize >= a->refuseFrom && nsize > osize) return nullptr;
+    void* q = realloc(p, nsize);
+    if (q && !p) ++a->live;
+    return q;
 }
 
 } // namespace
@@ -249,30 +250,6 @@ TEST(GetMemValue, OffsetSumWrapsPast2147483647)
     munmap(r, kSize);
 }
 
-namespace {
-
-/* A Lua allocator that counts live blocks and refuses to grow any block to
- * refuseFrom bytes or more (shrinking must never fail). */
-struct CountingAlloc {
-    long live = 0;
-    size_t refuseFrom = SIZE_MAX;
-};
-
-void* CountingRealloc(void* ud, void* p, size_t osize, size_t nsize)
-{
-    auto* a = (CountingAlloc*)ud;
-    if (nsize == 0) {
-        if (p) --a->live, free(p);
-        return nullptr;
-    }
-    if (nsize >= a->refuseFrom && nsize > osize) return nullptr;
-    void* q = realloc(p, nsize);
-    if (q && !p) ++a->live;
-    return q;
-}
-
-} // namespace
-
 TEST(HexOutput, LeaksNothingWhenLuaCannotMakeTheResult)
 {
     /* 1000 bytes need 2000 bytes of working memory and a result string of
@@ -281,12 +258,7 @@ TEST(HexOutput, LeaksNothingWhenLuaCannotMakeTheResult)
     const auto bytes = RandomBytes(n, 61);
     std::string hex;
     for (uint8_t b : bytes) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
-    const struct {
-        const char* name;
-        size_t refuseFrom;
-        int status;        /* of lua_pcall */
-        const char* want;  /* the result; nullptr for nil */
-    } rows[] = {{"all memory given", SIZE_MAX, 0, hex.c_str()},
+    const struct { const char* name; size_t refuseFrom; int pcallStatus; const char* want; } rows[] = {{"all memory given", SIZE_MAX, 0, hex.c_str()},
                 {"no result string: Lua's memory error", 2 * n + 1, LUA_ERRMEM, nullptr},
                 {"no working memory: nil", 2 * n, 0, nullptr}};
     for (const auto& row : rows)
@@ -298,19 +270,15 @@ TEST(HexOutput, LeaksNothingWhenLuaCannotMakeTheResult)
                 lua_pushcfunction(L, handler);
                 lua_pushlightuserdata(L, (void*)bytes.data());
                 if (handler == l_GetMemValue) lua_pushinteger(L, 0);
-                lua_pushinteger(L, n);
-                return lua_pcall(L, handler == l_GetMemValue ? 3 : 2, 1, 0);
+                return lua_pushinteger(L, n), lua_pcall(L, lua_gettop(L) - 1, 1, 0);
             };
             call(); /* the first call leaves what every later one shares */
             lua_settop(L, 0);
             lua_gc(L, LUA_GCCOLLECT, 0);
             const long before = counts.live;
             counts.refuseFrom = row.refuseFrom;
-            EXPECT_EQ(call(), row.status) << row.name;
-            if (row.status == 0) {
-                EXPECT_EQ(lua_gettop(L), 1) << row.name;
-                EXPECT_STREQ(lua_tostring(L, -1), row.want) << row.name;
-            }
+            EXPECT_EQ(call(), row.pcallStatus) << row.name;
+            if (row.pcallStatus == 0) { EXPECT_STREQ(lua_tostring(L, -1), row.want) << row.name; } /* nullptr: nil */
             lua_settop(L, 0);
             counts.refuseFrom = SIZE_MAX;
             lua_gc(L, LUA_GCCOLLECT, 0);
