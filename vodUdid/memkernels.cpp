@@ -2,13 +2,14 @@
  * memkernels.cpp - CRC-32, the 32-bit word sum and hex text conversion.
  *
  * Every kernel has a portable path written for any x86-64 (SSE2 is part of
- * the base instruction set) and, where it pays, a path for a wider
- * instruction set. The wider path is chosen on each call with
- * __builtin_cpu_supports, which reads the CPU model that libgcc filled in at
- * load time: a load and a test, no lock and no state of our own. Each
- * target-attributed function is kept small and does only the bulk of the
- * work; heads and tails go through the portable code, so both paths share
- * every edge case.
+ * the base instruction set) and, where it pays, paths for wider instruction
+ * sets, compiled with target attributes so that the library still loads and
+ * runs on a CPU without them. The widest path the CPU has is chosen on each
+ * call through the CpuHas... checks, which read the CPU model that libgcc
+ * filled in at load time: a load and a test, no lock and no state of our
+ * own. The target-attributed code does only the bulk of the work; heads and
+ * tails go through narrower or portable code, so every path shares every
+ * edge case.
  *
  * Tables are constexpr arrays computed by the compiler: nothing runs at load
  * time, nothing is written afterwards.
