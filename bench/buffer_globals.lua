@@ -6,7 +6,10 @@
 --       target: within 8x);
 --   (b) "GetInt32FrmMem" against a C function that does nothing, registered
 --       the same way, from the bench-only module emptyfn (target: within
---       1.5x).
+--       1.5x);
+--   (c) "StringtoBuffer" of a 2 MiB all-digit text against the same
+--       module's "StrtolPairs", a strtol call per pair (target: at least
+--       50x faster).
 --
 -- Run through the host:  build/vodudid bench/buffer_globals.lua [EMPTYFN]
 -- EMPTYFN is the module's path; by default bench/emptyfn.so beside the host.
@@ -114,3 +117,23 @@ report("GetInt32FrmMem(h, 0)", tget)
 report("EmptyFn(h, 0)", tempty)
 io.write(string.format("  GetInt32FrmMem / empty C function: %.2fx (target <= 1.5x)\n", tget / tempty))
 FreeBuffer(w)
+
+-- (c) hex text in ------------------------------------------------------------
+-- One text, made once: neither global makes a string, so interning plays no
+-- part. Decimal digits are hex digits, so the whole text takes the fast path.
+local digits = {}
+for i = 1, MiB do digits[i] = string.format("%02d", (i * 37) % 100) end
+local text = table.concat(digits) -- 2 MiB
+local dst = MallocBuffer(MiB)
+local function to_buffer(f)
+  return function(reps)
+    for _ = 1, reps do f(dst, text) end
+  end
+end
+local tin = per_call(to_buffer(StringtoBuffer), 40)
+local tstrtol = per_call(to_buffer(StrtolPairs), 3)
+report("StringtoBuffer(h, 2 MiB of digits)", tin)
+report("StrtolPairs(h, 2 MiB of digits)", tstrtol)
+io.write(string.format("  StrtolPairs / StringtoBuffer: %.1fx (target >= 50x)\n", tstrtol / tin))
+io.write(string.format("  StringtoBuffer: %.2f GB/s of text\n", 2 * MiB / tin / 1e9))
+FreeBuffer(dst)

@@ -104,7 +104,8 @@ const size_t kHexStackBytes = 256;
 
 /* Hex digits of n bytes: the first nHead from src on, any others from
  * wrapped on (see l_GetMemValue). */
-inline void EncodeHex(const BYTE* src, size_t nHead, const BYTE* wrapped, size_t n, char* szText)
+inline void HexEncodeAcrossWrap(const BYTE* src, size_t nHead, const BYTE* wrapped, size_t n,
+                                char* szText)
 {
     if (nHead >= n) {
         HexEncode(src, n, szText);
@@ -112,6 +113,56 @@ inline void EncodeHex(const BYTE* src, size_t nHead, const BYTE* wrapped, size_t
     }
     HexEncode(src, nHead, szText);
     HexEncode(wrapped, n - nHead, szText + 2 * nHead);
+}
+
+/*
+ * Working memory for hex output longer than the stack buffer. Lua raises
+ * its errors with longjmp: if it has no memory for the result string,
+ * lua_pushlstring never returns, and a block held only by a local pointer
+ * would be lost. So the block hangs from a small full userdata on the
+ * stack whose __gc gives it back: on the normal path the handler frees it
+ * at once, after an error the collector does. The block itself comes from
+ * the state's own allocator, which reports failure by returning null (no
+ * error), so a count too large for memory can still push nil.
+ */
+struct HexScratch {
+    char* szText;
+    size_t nBytes;
+};
+
+const char kHexScratchMeta[] = "vodUdid.HexScratch";
+
+void FreeHexScratch(lua_State* L, HexScratch* s)
+{
+    void* ud;
+    lua_Alloc alloc = lua_getallocf(L, &ud);
+    if (s->szText != NULL)
+        alloc(ud, s->szText, s->nBytes, 0);
+    s->szText = NULL;
+}
+
+int GcHexScratch(lua_State* L)
+{
+    FreeHexScratch(L, (HexScratch*)lua_touserdata(L, 1));
+    return 0;
+}
+
+/* Pushes the guard (which may raise before anything is taken) and takes
+ * nBytes into it; null when the allocator refuses. */
+char* PushHexScratch(lua_State* L, size_t nBytes)
+{
+    HexScratch* s = (HexScratch*)lua_newuserdata(L, sizeof(HexScratch));
+    s->szText = NULL;
+    s->nBytes = nBytes;
+    if (luaL_newmetatable(L, kHexScratchMeta)) {
+        lua_pushcfunction(L, GcHexScratch);
+        lua_setfield(L, -2, "__gc");
+    }
+    lua_setmetatable(L, -2);
+    void* ud;
+    lua_Alloc alloc = lua_getallocf(L, &ud);
+    s->szText = (char*)alloc(ud, NULL, 0, nBytes);
+    return s->szText;
 }
 
 /* Pushes the 2 * nLen lower-case hex digits of nLen bytes, the first nHead
@@ -128,39 +179,30 @@ void PushHex(lua_State* L, const BYTE* lpBuffer, int nLen, const BYTE* src, size
     }
     if (n <= kHexStackBytes) {
         char szText[2 * kHexStackBytes];
-        EncodeHex(src, nHead, wrapped, n, szText);
+        HexEncodeAcrossWrap(src, nHead, wrapped, n, szText);
         lua_pushlstring(L, szText, 2 * n);
         return;
     }
-    char* szText = new (std::nothrow) char[2 * n]; // at most 4 GiB: no overflow
-    if (szText == NULL) {
+    char* szText = PushHexScratch(L, 2 * n); // at most 4 GiB: no overflow
+    if (szText != NULL) {
+        HexEncodeAcrossWrap(src, nHead, wrapped, n, szText);
+        lua_pushlstring(L, szText, 2 * n);
+        FreeHexScratch(L, (HexScratch*)lua_touserdata(L, -2));
+    } else {
         lua_pushnil(L);
-        return;
     }
-    EncodeHex(src, nHead, wrapped, n, szText);
-    lua_pushlstring(L, szText, 2 * n);
-    delete[] szText;
+    lua_remove(L, -2); // the guard
 }
 
-/* Stores the bytes of the hex text lpStr from dst on, byte k at dst + k.
- * The text counts up to its first zero byte; an odd text reads as if a
- * digit 0 stood in front of it. No working copy is needed: the padded first
- * pair is put together here and the rest converted in place. */
-void StoreHex(BYTE* dst, const char* lpStr)
+/* Stores the bytes of the hex text lpStr, whose Lua length is nMax, from
+ * dst on, byte k at dst + k. The text counts up to its first zero byte; an
+ * odd text reads as if a digit 0 stood in front of it. It is converted
+ * where it stands: no working copy, and no separate pass to measure it. */
+void StoreHex(BYTE* dst, const char* lpStr, size_t nMax)
 {
-    if (dst == NULL || lpStr == NULL)
-        return;
-    size_t nLen = strlen(lpStr);
-    if (nLen % 2 != 0) {
-        const char szFirst[2] = {'0', lpStr[0]};
-        HexDecodePairs(szFirst, 1, dst);
-        ++dst;
-        ++lpStr;
-        --nLen;
-    }
-    HexDecodePairs(lpStr, nLen / 2, dst);
+    if (dst != NULL && lpStr != NULL)
+        HexDecodeText(lpStr, nMax, dst);
 }
-
 } // namespace
 
 /* ---- exported checksums --------------------------------------------------- */
@@ -305,8 +347,9 @@ int l_GetMemValue(lua_State* L)
 int l_StringtoBuffer(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
-    const char* lpStr = ArgText(L, 2);
-    StoreHex(lpBuffer, lpStr);
+    size_t nMax = 0; // the text's Lua length; the text itself may end sooner
+    const char* lpStr = ArgTextLen(L, 2, &nMax);
+    StoreHex(lpBuffer, lpStr, nMax);
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 
@@ -314,9 +357,10 @@ int l_SetMemValue(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
     int nOffset = ArgInt(L, 2);
-    const char* lpStr = ArgText(L, 3);
+    size_t nMax = 0;
+    const char* lpStr = ArgTextLen(L, 3, &nMax);
     if (lpBuffer != NULL)
-        StoreHex(OffsetAddress(lpBuffer, nOffset), lpStr);
+        StoreHex(OffsetAddress(lpBuffer, nOffset), lpStr, nMax);
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 

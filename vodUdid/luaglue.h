@@ -76,6 +76,14 @@ inline const char* ArgText(lua_State* L, int i)
     return lua_tolstring(L, i, NULL);
 }
 
+/* "text" as above, with the string's Lua length in *pLen (0 when null). A
+ * zero byte may still end the text sooner. */
+inline const char* ArgTextLen(lua_State* L, int i, size_t* pLen)
+{
+    *pLen = 0;
+    return lua_tolstring(L, i, pLen);
+}
+
 /* An address nOffset bytes from p. Done on integers: scripts may offset a
  * null or foreign handle, and pointer arithmetic outside an object is
  * undefined in C++ even when the result is never dereferenced. */

@@ -2,13 +2,14 @@
  * memkernels.cpp - CRC-32, the 32-bit word sum and hex text conversion.
  *
  * Every kernel has a portable path written for any x86-64 (SSE2 is part of
- * the base instruction set) and, where it pays, a path for a wider
- * instruction set. The wider path is chosen on each call with
- * __builtin_cpu_supports, which reads the CPU model that libgcc filled in at
- * load time: a load and a test, no lock and no state of our own. Each
- * target-attributed function is kept small and does only the bulk of the
- * work; heads and tails go through the portable code, so both paths share
- * every edge case.
+ * the base instruction set) and, where it pays, paths for wider instruction
+ * sets, compiled with target attributes so that the library still loads and
+ * runs on a CPU without them. The widest path the CPU has is chosen on each
+ * call through the CpuHas... checks, which read the CPU model that libgcc
+ * filled in at load time: a load and a test, no lock and no state of our
+ * own. The target-attributed code does only the bulk of the work; heads and
+ * tails go through narrower or portable code, so every path shares every
+ * edge case.
  *
  * Tables are constexpr arrays computed by the compiler: nothing runs at load
  * time, nothing is written afterwards.
@@ -159,6 +160,14 @@ constexpr FoldPair FoldBy(unsigned bits)
     return FoldPair{FoldConst(bits + 32), FoldConst(bits - 32)};
 }
 
+/* The shortest range each folding path takes: it starts by loading four
+ * registers, 4 x 16 bytes for PCLMULQDQ, 4 x 32 and 4 x 64 for the wide
+ * paths. A shorter range goes one path down, and below 64 bytes folding has
+ * nothing to fold: the tables do it all. */
+constexpr size_t kClmulMinBytes = 64;
+constexpr size_t kVpclmul256MinBytes = 128;
+constexpr size_t kVpclmul512MinBytes = 256;
+
 constexpr FoldPair kFold512 = FoldBy(512);
 constexpr FoldPair kFold384 = FoldBy(384);
 constexpr FoldPair kFold256 = FoldBy(256);
@@ -180,6 +189,98 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
 __attribute__((target("pclmul,sse4.1"))) inline __m128i Load128(const uint8_t* p)
 {
     return _mm_loadu_si128((const __m128i*)p);
+}
+
+/* The end every folding path shares: whole 16-byte blocks folded in with
+ * D = 128, then the 128-bit remainder reduced by the byte tables from a zero
+ * register, and the last n < 16 bytes through the tables too. */
+__attribute__((target("pclmul,sse4.1"))) uint32_t FinishFold(__m128i x, const uint8_t* p,
+                                                              size_t n)
+{
+    const __m128i k128 = FoldConstVec(kFold128);
+    while (n >= 16) {
+        x = _mm_xor_si128(Fold(x, k128), Load128(p));
+        p += 16;
+        n -= 16;
+    }
+    uint8_t rest[16];
+    _mm_storeu_si128((__m128i*)rest, x);
+    const uint32_t crc = CrcUpdate(0, rest, 16);
+    return ~CrcUpdate(crc, p, n);
+}
+
+/*
+ * VPCLMULQDQ runs the same 64 x 64-bit multiplication in every 128-bit lane
+ * of a 256- or 512-bit register, so a wide register is two or four of the
+ * registers above side by side, each lane with its own pair of constants.
+ * Four wide registers fold in parallel as before, now 128 or 256 bytes apart
+ * (D = 1024 or 2048); they are folded onto the last one, whole wide blocks
+ * follow, and the lanes of the one register left are folded onto its last
+ * lane (lane i of m moved forward by 128 * (m - 1 - i) bits), which
+ * FinishFold takes from there. Ranges too short to fill the four registers
+ * go to the 128-bit path, which shares every edge case below that.
+ */
+constexpr FoldPair kFold768 = FoldBy(768);
+constexpr FoldPair kFold1024 = FoldBy(1024);
+constexpr FoldPair kFold1536 = FoldBy(1536);
+constexpr FoldPair kFold2048 = FoldBy(2048);
+
+/* The longest distance still tied to the tables: 2048 + 32 bits is
+ * 260 bytes, and t[k][0x80] only reaches 8 * 15 bits past x^32, so check
+ * the residue by stepping the byte table over zero bytes instead. */
+constexpr uint32_t AdvanceByZeroBytes(uint32_t r, unsigned nBytes)
+{
+    for (unsigned i = 0; i < nBytes; ++i)
+        r = kCrc.t[0][r & 0xFFu] ^ (r >> 8);
+    return r;
+}
+static_assert(AdvanceByZeroBytes(XPowModP(32), 256) == XPowModP(32 + 2048),
+              "x^2080 mod P, by the byte table and by x^n");
+
+#define VUD_TARGET_VPCLMUL256 "avx2,vpclmulqdq,pclmul,sse4.1"
+#define VUD_TARGET_VPCLMUL512 "avx512f,vpclmulqdq,pclmul,sse4.1"
+
+__attribute__((target(VUD_TARGET_VPCLMUL256))) inline __m256i Load256(const uint8_t* p)
+{
+    return _mm256_loadu_si256((const __m256i*)p);
+}
+
+/* x moved forward by the distance of k, plus add. */
+__attribute__((target(VUD_TARGET_VPCLMUL256))) inline __m256i Fold256(__m256i x, __m256i k,
+                                                                      __m256i add)
+{
+    return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(x, k, 0x00),
+                                             _mm256_clmulepi64_epi128(x, k, 0x11)),
+                            add);
+}
+
+__attribute__((target(VUD_TARGET_VPCLMUL256))) inline __m256i FoldConst256(FoldPair k)
+{
+    return _mm256_broadcastsi128_si256(FoldConstVec(k));
+}
+
+__attribute__((target(VUD_TARGET_VPCLMUL512))) inline __m512i Load512(const uint8_t* p)
+{
+    return _mm512_loadu_si512((const void*)p);
+}
+
+/* 128-bit lane i of x. (The zero-masked form: the plain one makes GCC 12
+ * warn about the undefined value it starts from.) */
+#define Lane512(x, i) _mm512_maskz_extracti32x4_epi32(0xF, (x), (i))
+
+/* x moved forward by the distance of k, plus add: the three-way XOR is one
+ * VPTERNLOGQ (truth table 0x96). */
+__attribute__((target(VUD_TARGET_VPCLMUL512))) inline __m512i Fold512(__m512i x, __m512i k,
+                                                                      __m512i add)
+{
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x00),
+                                     _mm512_clmulepi64_epi128(x, k, 0x11), add, 0x96);
+}
+
+__attribute__((target(VUD_TARGET_VPCLMUL512))) inline __m512i FoldConst512(FoldPair k)
+{
+    const long long lo = (long long)k.lo, hi = (long long)k.hi;
+    return _mm512_set_epi64(hi, lo, hi, lo, hi, lo, hi, lo);
 }
 
 /* ===================================================================== */
@@ -262,8 +363,8 @@ void HexDecodeScalar(const uint8_t* t, size_t nPairs, uint8_t* dst)
 /* Bulk of the encoder: 16 bytes at a time, each nibble looked up in the
  * digit string with PSHUFB, high and low digits interleaved. Returns the
  * number of bytes done (a multiple of 16). */
-__attribute__((target("ssse3"))) size_t HexEncodeSsse3(const uint8_t* src, size_t n,
-                                                      char* dst)
+__attribute__((target("ssse3"))) size_t HexEncodeBulkSsse3(const uint8_t* src, size_t n,
+                                                          char* dst)
 {
     const __m128i lut = _mm_loadu_si128((const __m128i*)kDigits);
     const __m128i low4 = _mm_set1_epi8(0x0F);
@@ -278,6 +379,18 @@ __attribute__((target("ssse3"))) size_t HexEncodeSsse3(const uint8_t* src, size_
     return i;
 }
 
+/*
+ * Hex input in bulk. A block of pairs whose characters are all hex digits
+ * converts by arithmetic: byte = 16 * value of the first + value of the
+ * second (PMADDUBSW with the weights 16 and 1, then a narrowing to bytes).
+ * Every other block goes through the exact pair rule. A digit is never a
+ * zero byte, which HexDecodeText relies on.
+ *
+ * A "digit blocks" function converts whole blocks from the start and stops
+ * at the first block holding any other character (or when fewer than a
+ * block's pairs remain), returning the number of pairs done.
+ */
+
 /* Digit values of 16 characters and a mask of those that are hex digits. */
 __attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i* ok)
 {
@@ -291,27 +404,78 @@ __attribute__((target("ssse3"))) inline __m128i HexValues(__m128i c, __m128i* ok
                         _mm_and_si128(isLetter, _mm_add_epi8(l, _mm_set1_epi8(10))));
 }
 
-/* Bulk of the decoder: 16 pairs at a time when all 32 characters are hex
- * digits (value = 16 * first + second, by PMADDUBSW); any other block goes
- * through the exact pair rule. Returns the number of pairs done. */
-__attribute__((target("ssse3"))) size_t HexDecodeSsse3(const uint8_t* t, size_t nPairs,
-                                                      uint8_t* dst)
+const size_t kSsse3BlockPairs = 16;
+
+__attribute__((target("ssse3"))) size_t DigitBlocksSsse3(const uint8_t* t, size_t nPairs,
+                                                        uint8_t* dst)
 {
     const __m128i weights = _mm_set1_epi16(0x0110); /* bytes 16, 1 */
     size_t k = 0;
-    for (; k + 16 <= nPairs; k += 16) {
+    for (; k + kSsse3BlockPairs <= nPairs; k += kSsse3BlockPairs) {
         __m128i ok0, ok1;
         const __m128i v0 = HexValues(_mm_loadu_si128((const __m128i*)(t + 2 * k)), &ok0);
         const __m128i v1 = HexValues(_mm_loadu_si128((const __m128i*)(t + 2 * k + 16)), &ok1);
-        if (_mm_movemask_epi8(_mm_and_si128(ok0, ok1)) != 0xFFFF) {
-            HexDecodeScalar(t + 2 * k, 16, dst + k);
-            continue;
-        }
+        if (_mm_movemask_epi8(_mm_and_si128(ok0, ok1)) != 0xFFFF)
+            break;
         const __m128i b = _mm_packus_epi16(_mm_maddubs_epi16(v0, weights),
                                            _mm_maddubs_epi16(v1, weights));
         _mm_storeu_si128((__m128i*)(dst + k), b);
     }
     return k;
+}
+
+const size_t kAvx512BlockPairs = 32;
+
+/* The same on 64 characters: unsigned compares give the two masks
+ * directly, and VPMOVWB narrows the 32 words without a lane shuffle. */
+__attribute__((target("avx512bw"))) size_t DigitBlocksAvx512(const uint8_t* t, size_t nPairs,
+                                                            uint8_t* dst)
+{
+    const __m512i weights = _mm512_set1_epi16(0x0110);
+    size_t k = 0;
+    for (; k + kAvx512BlockPairs <= nPairs; k += kAvx512BlockPairs) {
+        const __m512i c = _mm512_loadu_si512((const void*)(t + 2 * k));
+        const __m512i d = _mm512_sub_epi8(c, _mm512_set1_epi8('0'));
+        const __m512i l = _mm512_sub_epi8(_mm512_or_si512(c, _mm512_set1_epi8(0x20)),
+                                          _mm512_set1_epi8('a'));
+        const __mmask64 isDigit = _mm512_cmple_epu8_mask(d, _mm512_set1_epi8(9));
+        const __mmask64 isLetter = _mm512_cmple_epu8_mask(l, _mm512_set1_epi8(5));
+        if ((isDigit | isLetter) != ~(__mmask64)0)
+            break;
+        const __m512i v = _mm512_mask_blend_epi8(isLetter, d,
+                                                 _mm512_add_epi8(l, _mm512_set1_epi8(10)));
+        /* Zero-masked narrowing: the same bytes, without GCC 12's warning
+         * about the plain form's undefined start value. */
+        _mm256_storeu_si256((__m256i*)(dst + k),
+                            _mm512_maskz_cvtepi16_epi8(~(__mmask32)0, _mm512_maddubs_epi16(v, weights)));
+    }
+    return k;
+}
+
+/* Every pair exactly: digit blocks where they come, the pair rule for each
+ * block that is not one and for the tail. */
+template <size_t (*DigitBlocks)(const uint8_t*, size_t, uint8_t*), size_t kBlockPairs>
+inline void DecodePairsInBlocks(const uint8_t* t, size_t nPairs, uint8_t* dst)
+{
+    size_t k = 0;
+    for (;;) {
+        k += DigitBlocks(t + 2 * k, nPairs - k, dst + k);
+        const size_t step = nPairs - k < kBlockPairs ? nPairs - k : kBlockPairs;
+        HexDecodeScalar(t + 2 * k, step, dst + k);
+        k += step;
+        if (k == nPairs)
+            return;
+    }
+}
+
+/* The digit blocks of the widest path this CPU has. */
+size_t DigitBlocks(const uint8_t* t, size_t nPairs, uint8_t* dst)
+{
+    if (CpuHasAvx512Bw())
+        return DigitBlocksAvx512(t, nPairs, dst);
+    if (CpuHasSsse3())
+        return DigitBlocksSsse3(t, nPairs, dst);
+    return 0;
 }
 
 /* ===================================================================== */
@@ -414,7 +578,7 @@ __attribute__((target("avx2"))) inline __m256i LoadWords(const uint8_t* p, __m25
  * 32 at a time, from p, which is 32-byte aligned and stands at range index
  * phase (mod 4). Returns the count done, a multiple of 32. */
 template <bool kRotate>
-__attribute__((target("avx2"))) size_t WordSumAvx2(const uint8_t* p, size_t n,
+__attribute__((target("avx2"))) size_t WordSumAvx2Bulk(const uint8_t* p, size_t n,
                                                    unsigned phase, uint32_t* sum)
 {
     const __m256i rot = _mm256_loadu_si256((const __m256i*)kLaneRotations.m[phase & 3u]);
@@ -440,9 +604,38 @@ __attribute__((target("avx2"))) size_t WordSumAvx2(const uint8_t* p, size_t n,
 /* Entry points                                                           */
 /* ===================================================================== */
 
+/* Each CPU check names one instruction-set feature a path needs. libgcc
+ * reads CPUID (and whether the kernel saves the wide registers) once at load
+ * time, so a check is a load and a test. */
+bool CpuHasSsse3()
+{
+    return __builtin_cpu_supports("ssse3");
+}
+
+bool CpuHasAvx2()
+{
+    return __builtin_cpu_supports("avx2");
+}
+
+bool CpuHasAvx512Bw()
+{
+    return __builtin_cpu_supports("avx512bw");
+}
+
 bool CpuHasClmul()
 {
     return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+}
+
+bool CpuHasVpclmul256()
+{
+    return CpuHasClmul() && CpuHasAvx2() && __builtin_cpu_supports("vpclmulqdq");
+}
+
+bool CpuHasVpclmul512()
+{
+    return CpuHasClmul() && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("vpclmulqdq");
 }
 
 uint32_t Crc32Portable(const uint8_t* p, size_t n)
@@ -453,7 +646,7 @@ uint32_t Crc32Portable(const uint8_t* p, size_t n)
 
 __attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul(const uint8_t* p, size_t n)
 {
-    if (n < 64)
+    if (n < kClmulMinBytes)
         return Crc32Portable(p, n);
 
     /* The initial all-ones register is the same as complementing the
@@ -475,59 +668,217 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t Crc32Clmul(const uint8_t* p, s
         n -= 64;
     }
 
-    const __m128i k128 = FoldConstVec(kFold128);
-    __m128i x = _mm_xor_si128(_mm_xor_si128(Fold(x0, FoldConstVec(kFold384)),
-                                            Fold(x1, FoldConstVec(kFold256))),
-                              _mm_xor_si128(Fold(x2, k128), x3));
-    while (n >= 16) {
-        x = _mm_xor_si128(Fold(x, k128), Load128(p));
-        p += 16;
-        n -= 16;
+    const __m128i x = _mm_xor_si128(_mm_xor_si128(Fold(x0, FoldConstVec(kFold384)),
+                                                  Fold(x1, FoldConstVec(kFold256))),
+                                    _mm_xor_si128(Fold(x2, FoldConstVec(kFold128)), x3));
+    return FinishFold(x, p, n);
+}
+
+__attribute__((target(VUD_TARGET_VPCLMUL256))) uint32_t Crc32Vpclmul256(const uint8_t* p,
+                                                                        size_t n)
+{
+    if (n < kVpclmul256MinBytes)
+        return Crc32Clmul(p, n);
+
+    __m256i x0 = _mm256_xor_si256(Load256(p), _mm256_set_epi64x(0, 0, 0, 0xFFFFFFFF));
+    __m256i x1 = Load256(p + 32);
+    __m256i x2 = Load256(p + 64);
+    __m256i x3 = Load256(p + 96);
+    p += 128;
+    n -= 128;
+
+    const __m256i k1024 = FoldConst256(kFold1024);
+    while (n >= 128) {
+        x0 = Fold256(x0, k1024, Load256(p));
+        x1 = Fold256(x1, k1024, Load256(p + 32));
+        x2 = Fold256(x2, k1024, Load256(p + 64));
+        x3 = Fold256(x3, k1024, Load256(p + 96));
+        p += 128;
+        n -= 128;
     }
 
-    uint8_t rest[16];
-    _mm_storeu_si128((__m128i*)rest, x);
-    const uint32_t crc = CrcUpdate(0, rest, 16);
-    return ~CrcUpdate(crc, p, n);
+    const __m256i k256 = FoldConst256(kFold256);
+    __m256i x = Fold256(x0, FoldConst256(kFold768),
+                        Fold256(x1, FoldConst256(kFold512), Fold256(x2, k256, x3)));
+    while (n >= 32) {
+        x = Fold256(x, k256, Load256(p));
+        p += 32;
+        n -= 32;
+    }
+
+    const __m128i lane1 = _mm256_extracti128_si256(x, 1);
+    return FinishFold(_mm_xor_si128(Fold(_mm256_castsi256_si128(x), FoldConstVec(kFold128)),
+                                    lane1),
+                      p, n);
+}
+
+__attribute__((target(VUD_TARGET_VPCLMUL512))) uint32_t Crc32Vpclmul512(const uint8_t* p,
+                                                                        size_t n)
+{
+    if (n < kVpclmul512MinBytes)
+        return Crc32Clmul(p, n);
+
+    __m512i x0 = _mm512_xor_si512(Load512(p), _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, 0xFFFFFFFF));
+    __m512i x1 = Load512(p + 64);
+    __m512i x2 = Load512(p + 128);
+    __m512i x3 = Load512(p + 192);
+    p += 256;
+    n -= 256;
+
+    const __m512i k2048 = FoldConst512(kFold2048);
+    while (n >= 256) {
+        x0 = Fold512(x0, k2048, Load512(p));
+        x1 = Fold512(x1, k2048, Load512(p + 64));
+        x2 = Fold512(x2, k2048, Load512(p + 128));
+        x3 = Fold512(x3, k2048, Load512(p + 192));
+        p += 256;
+        n -= 256;
+    }
+
+    const __m512i k512 = FoldConst512(kFold512);
+    __m512i x = Fold512(x0, FoldConst512(kFold1536),
+                        Fold512(x1, FoldConst512(kFold1024), Fold512(x2, k512, x3)));
+    while (n >= 64) {
+        x = Fold512(x, k512, Load512(p));
+        p += 64;
+        n -= 64;
+    }
+
+    /* Lanes 0, 1, 2 moved forward by 384, 256, 128 bits; lane 3's constants
+     * are zero, so only its own value (added below) remains of it. */
+    const __m512i kLanes = _mm512_set_epi64(0, 0, (long long)kFold128.hi, (long long)kFold128.lo,
+                                            (long long)kFold256.hi, (long long)kFold256.lo,
+                                            (long long)kFold384.hi, (long long)kFold384.lo);
+    const __m512i y = Fold512(x, kLanes, _mm512_setzero_si512());
+    const __m128i r = _mm_xor_si128(
+        _mm_xor_si128(Lane512(y, 0), Lane512(y, 1)), _mm_xor_si128(Lane512(y, 2), Lane512(x, 3)));
+    return FinishFold(r, p, n);
 }
 
 uint32_t Crc32(const uint8_t* p, size_t n)
 {
-    if (n >= 64 && CpuHasClmul())
+    /* Below kClmulMinBytes every path ends in the tables anyway; skip the
+     * CPU checks. */
+    if (n < kClmulMinBytes)
+        return Crc32Portable(p, n);
+    if (CpuHasVpclmul512())
+        return Crc32Vpclmul512(p, n);
+    if (CpuHasVpclmul256())
+        return Crc32Vpclmul256(p, n);
+    if (CpuHasClmul())
         return Crc32Clmul(p, n);
     return Crc32Portable(p, n);
 }
 
-uint32_t WordSum(const uint8_t* p, size_t n, uint32_t org)
+/* Below this many bytes the AVX2 sum costs more than it saves: it first
+ * sums up to 31 bytes one at a time to reach a 32-byte boundary, then loads
+ * its rotation control, and it has 32 bytes of tail at the end. From 256
+ * bytes on, its 128-byte rounds run more than half the range. */
+const size_t kWordSumAvx2MinBytes = 256;
+
+uint32_t WordSumPortable(const uint8_t* p, size_t n, uint32_t org)
 {
-    uint32_t sum = org;
-    if (n >= 256 && __builtin_cpu_supports("avx2")) {
-        /* Bytes up to the first 32-byte boundary, the aligned blocks, then
-         * the fewer than 32 bytes left, by the byte-weighted rule. */
-        const size_t head = (size_t)(0u - (uintptr_t)p) & 31u;
-        const unsigned phase = (unsigned)(head & 3u);
-        sum += ByteWeightedSum(p, head, 0);
-        const size_t done = head + (phase ? WordSumAvx2<true>(p + head, n - head, phase, &sum)
-                                          : WordSumAvx2<false>(p + head, n - head, 0, &sum));
-        return sum + ByteWeightedSum(p + done, n - done, phase);
-    }
     /* SSE2 takes whole 64-byte blocks; the count done is a multiple of 4,
      * so the remaining words keep their places. */
+    uint32_t sum = org;
     const size_t done = WordSumSse2(p, n, &sum);
     return WordSumScalar(p + done, n - done, sum);
 }
 
+uint32_t WordSumAvx2(const uint8_t* p, size_t n, uint32_t org)
+{
+    /* Bytes up to the first 32-byte boundary, the aligned blocks, then the
+     * fewer than 32 bytes left, by the byte-weighted rule. */
+    uint32_t sum = org;
+    const size_t head = n < 32 ? n : (size_t)(0u - (uintptr_t)p) & 31u;
+    const unsigned phase = (unsigned)(head & 3u);
+    sum += ByteWeightedSum(p, head, 0);
+    const size_t done = head + (phase ? WordSumAvx2Bulk<true>(p + head, n - head, phase, &sum)
+                                      : WordSumAvx2Bulk<false>(p + head, n - head, 0, &sum));
+    return sum + ByteWeightedSum(p + done, n - done, phase);
+}
+
+uint32_t WordSum(const uint8_t* p, size_t n, uint32_t org)
+{
+    if (n >= kWordSumAvx2MinBytes && CpuHasAvx2())
+        return WordSumAvx2(p, n, org);
+    return WordSumPortable(p, n, org);
+}
+
+void HexEncodePortable(const uint8_t* src, size_t n, char* dst)
+{
+    HexEncodeScalar(src, n, dst);
+}
+
+void HexEncodeSsse3(const uint8_t* src, size_t n, char* dst)
+{
+    const size_t done = HexEncodeBulkSsse3(src, n, dst);
+    HexEncodeScalar(src + done, n - done, dst + 2 * done);
+}
+
 void HexEncode(const uint8_t* src, size_t n, char* dst)
 {
-    const size_t done = __builtin_cpu_supports("ssse3") ? HexEncodeSsse3(src, n, dst) : 0;
-    HexEncodeScalar(src + done, n - done, dst + 2 * done);
+    if (CpuHasSsse3())
+        HexEncodeSsse3(src, n, dst);
+    else
+        HexEncodePortable(src, n, dst);
+}
+
+void HexDecodePairsPortable(const char* text, size_t nPairs, uint8_t* dst)
+{
+    HexDecodeScalar((const uint8_t*)text, nPairs, dst);
+}
+
+void HexDecodePairsSsse3(const char* text, size_t nPairs, uint8_t* dst)
+{
+    DecodePairsInBlocks<DigitBlocksSsse3, kSsse3BlockPairs>((const uint8_t*)text, nPairs, dst);
+}
+
+void HexDecodePairsAvx512(const char* text, size_t nPairs, uint8_t* dst)
+{
+    DecodePairsInBlocks<DigitBlocksAvx512, kAvx512BlockPairs>((const uint8_t*)text, nPairs, dst);
 }
 
 void HexDecodePairs(const char* text, size_t nPairs, uint8_t* dst)
 {
+    if (CpuHasAvx512Bw())
+        HexDecodePairsAvx512(text, nPairs, dst);
+    else if (CpuHasSsse3())
+        HexDecodePairsSsse3(text, nPairs, dst);
+    else
+        HexDecodePairsPortable(text, nPairs, dst);
+}
+
+/*
+ * A script's text is a Lua string: its length is known, and it almost never
+ * holds a zero byte, but the text ends at the first one. Measuring it first
+ * would read the whole text twice. Instead the pairing is guessed from the
+ * Lua length and the leading digit blocks are converted at once; only what
+ * follows them (usually less than one block) is searched for a zero byte.
+ * If the true length has the other parity, every pair was cut wrong and the
+ * text is converted again from the start. The guess never writes outside
+ * the bytes the true text fills: a stored pair holds no zero byte, so it
+ * lies wholly before the true end, and the byte it went to is one the true
+ * text writes as well (with an even guess and an odd true length n, the
+ * pairs before n end by byte (n - 3) / 2; with an odd guess and an even n,
+ * by byte n / 2 - 1).
+ */
+size_t HexDecodeText(const char* text, size_t nMax, uint8_t* dst)
+{
     const uint8_t* t = (const uint8_t*)text;
-    const size_t done = __builtin_cpu_supports("ssse3") ? HexDecodeSsse3(t, nPairs, dst) : 0;
-    HexDecodeScalar(t + 2 * done, nPairs - done, dst + done);
+    if (nMax == 0 || t[0] == 0)
+        return 0;
+    const size_t pad = nMax & 1; /* an odd text has a digit 0 put in front */
+    const size_t guessed = DigitBlocks(t + pad, nMax / 2, dst + pad);
+    const size_t known = pad + 2 * guessed; /* characters known not to be zero */
+    const void* zero = memchr(t + known, 0, nMax - known);
+    const size_t n = zero != NULL ? (size_t)((const uint8_t*)zero - t) : nMax;
+    const size_t nPad = n & 1;
+    const size_t from = nPad == pad ? guessed : 0; /* pairs that stand */
+    if (nPad)
+        dst[0] = DecodePair('0', t[0]);
+    HexDecodePairs(text + nPad + 2 * from, n / 2 - from, dst + nPad + from);
+    return n / 2 + nPad;
 }
 
 } // namespace vud

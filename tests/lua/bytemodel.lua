@@ -35,12 +35,4 @@ function M.put_le(t, i, width, v) -- stores the low 8 * width bits of v at t[i .
   for k = 0, width - 1 do t[i + k], v = v % 256, math.floor(v / 256) end
 end
 
--- strtol(s, NULL, 16) % 256 for a two-character text: "C"-locale white
--- space, one sign, hex digits of either case up to the first other character.
-function M.strtol_pair(s)
-  local sign, digits = s:match("^%s*([+-]?)(%x*)")
-  local v = digits == "" and 0 or tonumber(digits, 16)
-  return (sign == "-" and -v or v) % 256
-end
-
 return M
