@@ -6,6 +6,8 @@ M.lib = assert(os.getenv("VODUDID_LIB"), "VODUDID_LIB is not set (run the tests 
 M.host = os.getenv("VODUDID_HOST")
 M.lua = os.getenv("VODUDID_LUA") or "lua5.1"
 M.sanitize = os.getenv("VODUDID_SANITIZE") == "1"
+-- Checked mode refuses the rows that make a memory or shell mistake on purpose.
+M.checked = os.getenv("VODUDID_CHECKED") == "1"
 
 local registered = false
 -- Registers the library's globals into this interpreter, once.
