@@ -11,10 +11,12 @@
  * - Blocks get red zones on both sides. Freed blocks stay allocated and
  *   poisoned in a bounded quarantine, so a late use is recognised as one
  *   and the address is not handed out again meanwhile.
- * - Blocks live in a map ordered by address. They are disjoint, so the one
- *   block whose start is the last before a range's end is the only one the
- *   range can overlap: one lookup decides. The last live block that passed
- *   is tried first, which is what loops over one buffer hit.
+ * - Blocks are found in an array of spans sorted by address (a binary search
+ *   over a few contiguous kilobytes beats a tree's pointer chase, and a
+ *   block costs one short memmove to add or drop). Spans are disjoint, so
+ *   the last one starting before a range's end is the only one the range
+ *   can overlap: one lookup decides. The last live block that passed is
+ *   tried first, which is what loops over one buffer hit.
  * - Errors are raised with luaL_error, which longjmps over C++ frames: it is
  *   called only where no object with a destructor is alive (messages are
  *   built in plain arrays, map iterators are trivially destructible).
@@ -85,13 +87,20 @@ struct Block {
     uintptr_t End() const { return User() + nSize + kRedZone; }
 };
 
+/* A block with its red zones, [start, end), in the sorted array. */
+struct Span {
+    uintptr_t start;
+    uintptr_t end;
+    Block* b;
+};
+
 struct Life {
     Site opened;
     Site closed;
 };
 
 struct Registry {
-    std::map<uintptr_t, Block> blocks; /* by Start() */
+    std::vector<Span> spans; /* by start; each Block made with new, owned here */
     const Block* pLastHit = nullptr; /* a live block, or null */
     Block* pQuarantineHead = nullptr;
     Block* pQuarantineTail = nullptr;
@@ -151,13 +160,20 @@ inline long long OffsetIn(const Block& b, uintptr_t a)
 }
 
 /* The block whose red zones and inside overlap [a, b), b > a, or null. */
+/* The first span starting at or after address a. */
+inline std::vector<Span>::iterator SpanFrom(Registry& r, uintptr_t a)
+{
+    return std::lower_bound(r.spans.begin(), r.spans.end(), a,
+                            [](const Span& s, uintptr_t v) { return s.start < v; });
+}
+
 Block* Overlapping(Registry& r, uintptr_t a, uintptr_t b)
 {
-    std::map<uintptr_t, Block>::iterator it = r.blocks.lower_bound(b);
-    if (it == r.blocks.begin())
+    std::vector<Span>::iterator it = SpanFrom(r, b);
+    if (it == r.spans.begin())
         return nullptr;
     --it;
-    return it->second.End() > a ? &it->second : nullptr;
+    return it->end > a ? it->b : nullptr;
 }
 
 /* Raises sz as a Lua error, after the script's place ("chunk:line: ") as
@@ -229,10 +245,10 @@ inline uint64_t HexBytes(const char* lpStr)
 
 /* ---- lifetimes ------------------------------------------------------------ */
 
-bool Insert(Registry& r, const Block& b)
+bool Insert(Registry& r, Block* b)
 {
     try {
-        r.blocks.emplace(b.Start(), b);
+        r.spans.insert(SpanFrom(r, b->Start()), Span{b->Start(), b->End(), b});
         return true;
     } catch (const std::bad_alloc&) {
         return false;
@@ -262,9 +278,9 @@ void Quarantine(Registry& r, Block& b, const Site& site)
         r.pQuarantineHead = old->pNextFreed;
         --r.nQuarantineBlocks;
         r.nQuarantineBytes -= old->nSize;
-        BYTE* base = old->base;
-        r.blocks.erase(old->Start());
-        delete[] base;
+        r.spans.erase(SpanFrom(r, old->Start()));
+        delete[] old->base;
+        delete old;
     }
 }
 
@@ -375,9 +391,9 @@ void ReportLeaks(Registry& r)
 {
     std::vector<const Block*> live;
     try {
-        for (const auto& kv : r.blocks)
-            if (!kv.second.bFreed)
-                live.push_back(&kv.second);
+        for (const Span& s : r.spans)
+            if (!s.b->bFreed)
+                live.push_back(s.b);
     } catch (const std::bad_alloc&) {
     }
     // In allocation order, as the script made them.
@@ -394,8 +410,11 @@ int CloseRegistry(lua_State* L)
 {
     Registry* r = static_cast<Registry*>(lua_touserdata(L, 1));
     ReportLeaks(*r);
-    for (Block* b = r->pQuarantineHead; b != nullptr; b = b->pNextFreed)
-        delete[] b->base;
+    for (const Span& s : r->spans) {
+        if (s.b->bFreed)
+            delete[] s.b->base;
+        delete s.b;
+    }
     r->~Registry();
     return 0;
 }
@@ -440,14 +459,16 @@ int ck_MallocBuffer(lua_State* L)
     if (nBytes < 0)
         return l_MallocBuff(L); // no block: the null handle
     BYTE* base = new (std::nothrow) BYTE[(size_t)nBytes + 2 * kRedZone];
-    Block b = {base, (size_t)nBytes, r->nSerial++, CallerSite(L), false, Site(), nullptr};
-    if (base != NULL) {
+    Block* b = base != NULL ? new (std::nothrow) Block : nullptr;
+    if (b != nullptr) {
+        *b = Block{base, (size_t)nBytes, r->nSerial++, CallerSite(L), false, Site(), nullptr};
         memset(base, kRedZoneFill, kRedZone);
         memset(base + kRedZone + nBytes, kRedZoneFill, kRedZone);
-        if (!Insert(*r, b)) {
-            delete[] base;
-            base = NULL;
-        }
+    }
+    if (b == nullptr || !Insert(*r, b)) {
+        delete b;
+        delete[] base;
+        base = NULL;
     }
     PushHandle(L, base != NULL ? base + kRedZone : NULL);
     return 1;
