@@ -110,7 +110,7 @@ end)
 
 describe("Lua's own file objects", function()
   it("are no stream, with checking on or off", function()
-    for _, prefix in ipairs({ "", CHECKED }) do
+    for _, prefix in ipairs({ "timeout 60 ", "timeout 60 env " .. CHECKED }) do -- taken as FILE*, they hang or crash
       local out, err, rc = support.run([[local b = MallocBuffer(16)
         print(fclose(io.stdout) == io.stdout, fread(io.stdin, b, 4), fwrite(io.stdout, b, 4), fgetALine(io.stdin))
         io.stdout:write("still open\n") FreeBuffer(b)]], { prefix = prefix })
