@@ -209,7 +209,9 @@ __attribute__((noinline)) void CheckRangeSlow(lua_State* L, Registry* r, const c
         r->pLastHit = b;
         return;
     }
-    RefuseRange(L, szGlobal, *b, a, n);
+    // A range over several blocks is reported by the one it starts in.
+    const Block* first = Overlapping(*r, a, a + 1);
+    RefuseRange(L, szGlobal, first != nullptr ? *first : *b, a, n);
 }
 
 /* Lets through n > 0 bytes at p that lie inside one live block, or that
