@@ -1,7 +1,7 @@
 /*
  * vodudid - a small Lua 5.1 host for libvodUdid.so.
  *
- *   vodudid [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]
+ *   vodudid [--lib PATH] [--checked] [-e CHUNK]... [SCRIPT|-] [ARGS...]
  *
  * Opens the standard libraries, loads the library with dlopen, calls its
  * l_RegAllFun, then runs the -e chunks and the script. `arg` is set as the
@@ -37,11 +37,12 @@ const char kLibName[] = "libvodUdid.so";
 void PrintUsage(FILE* out)
 {
     fprintf(out,
-            "usage: %s [--lib PATH] [-e CHUNK]... [SCRIPT|-] [ARGS...]\n"
+            "usage: %s [--lib PATH] [--checked] [-e CHUNK]... [SCRIPT|-] [ARGS...]\n"
             "  --lib PATH  load the library from PATH (default: %s beside %s,\n"
             "              then the installed one)\n"
             "  --version   print the version and exit\n"
             "  -e CHUNK    run the Lua text CHUNK (may repeat)\n"
+            "  --checked   catch the script's memory mistakes (VODUDID_CHECKED=1)\n"
             "  SCRIPT      run this file; - or nothing reads standard input\n",
             kProgName, kLibName, kProgName);
 }
@@ -171,6 +172,9 @@ int RunMain(lua_State* L, int argc, char** argv)
                 return 2;
             }
             chunks.push_back(argv[i]);
+        } else if (strcmp(a, "--checked") == 0) {
+            // Read by the library when it registers: checked mode (docs/checked.md).
+            setenv("VODUDID_CHECKED", "1", 1);
         } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
             PrintUsage(stdout);
             return 0;

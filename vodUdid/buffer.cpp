@@ -21,6 +21,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "checked.h"
 #include "luaglue.h"
 #include "memkernels.h"
 #include "vodUdid.h"
@@ -227,10 +228,7 @@ extern "C" {
 
 int l_MallocBuff(lua_State* L)
 {
-    int nSize = ArgInt(L, 1);
-    // The next multiple of 16, truncating toward zero (so -30..-1 give 0),
-    // in 64 bits: no count overflows. Only counts below -30 are negative here.
-    long long nBytes = ((long long)nSize + 15) / 16 * 16;
+    long long nBytes = BlockBytes(ArgInt(L, 1));
     BYTE* lpBuffer = NULL; // a request that cannot be met hands back a null handle
     if (nBytes >= 0)
         lpBuffer = new (std::nothrow) BYTE[(size_t)nBytes]; // 0 bytes: still a distinct block
@@ -500,30 +498,30 @@ int l_add_sum(lua_State* L)
 /* ---- registration ----------------------------------------------------------------- */
 
 static const RegRow kBufferRows[] = {
-    {"MallocBuffer", l_MallocBuff},
-    {"FreeBuffer", l_FreeBuffer},
-    {"GetBuffer", l_GetBuffer},
-    {"Memcpy", l_Memcpy},
-    {"Memset", l_Memset},
-    {"Memcmp", l_Memcmp},
-    {"BufferToString", l_BufferToString},
-    {"StringtoBuffer", l_StringtoBuffer},
-    {"GetMemValue", l_GetMemValue},
-    {"SetMemValue", l_SetMemValue},
-    {"BufferToChars", l_BuffertoChars},
-    {"CharsToBuffer", l_CharstoBuffer},
-    {"GetInt32FrmMem", l_GetInt32FrmMem},
-    {"SetInt32FrmMem", l_SetInt32FrmMem},
-    {"GetInt16FrmMem", l_GetInt16FrmMem},
-    {"SetInt16FrmMem", l_SetInt16FrmMem},
-    {"GetByteBitsFrmMem", l_GetByteBitsFrmMem},
-    {"SetByteBitsFrmMem", l_SetByteBitsFrmMem},
-    {"GetIntBitsFrmMem", l_GetIntBitsFrmMem},
-    {"SetIntBitsFrmMem", l_SetIntBitsFrmMem},
-    {"GetInt8FrmMem", l_GetInt8FrmMem},
-    {"SetInt8FrmMem", l_SetInt8FrmMem},
-    {"calc_crc32", l_calc_crc32},
-    {"add_sum", l_add_sum},
+    {"MallocBuffer", l_MallocBuff, ck_MallocBuffer},
+    {"FreeBuffer", l_FreeBuffer, ck_FreeBuffer},
+    {"GetBuffer", l_GetBuffer, NULL},
+    {"Memcpy", l_Memcpy, ck_Memcpy},
+    {"Memset", l_Memset, ck_Memset},
+    {"Memcmp", l_Memcmp, ck_Memcmp},
+    {"BufferToString", l_BufferToString, ck_BufferToString},
+    {"StringtoBuffer", l_StringtoBuffer, ck_StringtoBuffer},
+    {"GetMemValue", l_GetMemValue, ck_GetMemValue},
+    {"SetMemValue", l_SetMemValue, ck_SetMemValue},
+    {"BufferToChars", l_BuffertoChars, ck_BufferToChars},
+    {"CharsToBuffer", l_CharstoBuffer, ck_CharsToBuffer},
+    {"GetInt32FrmMem", l_GetInt32FrmMem, ck_GetInt32FrmMem},
+    {"SetInt32FrmMem", l_SetInt32FrmMem, ck_SetInt32FrmMem},
+    {"GetInt16FrmMem", l_GetInt16FrmMem, ck_GetInt16FrmMem},
+    {"SetInt16FrmMem", l_SetInt16FrmMem, ck_SetInt16FrmMem},
+    {"GetByteBitsFrmMem", l_GetByteBitsFrmMem, ck_GetByteBitsFrmMem},
+    {"SetByteBitsFrmMem", l_SetByteBitsFrmMem, ck_SetByteBitsFrmMem},
+    {"GetIntBitsFrmMem", l_GetIntBitsFrmMem, ck_GetIntBitsFrmMem},
+    {"SetIntBitsFrmMem", l_SetIntBitsFrmMem, ck_SetIntBitsFrmMem},
+    {"GetInt8FrmMem", l_GetInt8FrmMem, ck_GetInt8FrmMem},
+    {"SetInt8FrmMem", l_SetInt8FrmMem, ck_SetInt8FrmMem},
+    {"calc_crc32", l_calc_crc32, ck_calc_crc32},
+    {"add_sum", l_add_sum, ck_add_sum},
 };
 
 int RegBuferFun(lua_State* L)

@@ -23,6 +23,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "checked.h"
 #include "luaglue.h"
 #include "vodUdid.h"
 
@@ -50,12 +51,6 @@ const size_t kCommandLen = 1024;
 
 /* Open flags of the descriptor modes 0, 1, 2; no mode truncates. */
 const int kOpenFlags[] = {O_RDONLY, O_RDWR, O_RDWR | O_CREAT};
-
-/* The stream or buffer handle at argument i, typed. */
-inline FILE* ArgStream(lua_State* L, int i)
-{
-    return (FILE*)lua_touserdata(L, i);
-}
 
 /* What "LFread" and "LFwrite" push: nil when nothing moved (an error, the
  * end of file or a length of 0), otherwise the length asked for, even after
@@ -256,19 +251,19 @@ int l_CopyFile(lua_State* L)
 /* ---- registration ------------------------------------------------------- */
 
 static const RegRow kFileRows[] = {
-    {"fopen", l_fopen},
-    {"fseek", l_fseek},
-    {"fwrite", l_fwrite},
-    {"fread", l_fread},
-    {"fclose", l_fclose},
-    {"fgetALine", l_fgetALine},
-    {"LFopen", l_LFOpen},
-    {"LFseek", l_LFSeek},
-    {"LFwrite", l_LFWrite},
-    {"LFread", l_LFRead},
-    {"LFclose", l_LFClose},
-    {"DeleteFile", l_DeleteFile},
-    {"CopyFile", l_CopyFile},
+    {"fopen", l_fopen, ck_fopen},
+    {"fseek", l_fseek, ck_fseek},
+    {"fwrite", l_fwrite, ck_fwrite},
+    {"fread", l_fread, ck_fread},
+    {"fclose", l_fclose, ck_fclose},
+    {"fgetALine", l_fgetALine, ck_fgetALine},
+    {"LFopen", l_LFOpen, ck_LFopen},
+    {"LFseek", l_LFSeek, ck_LFseek},
+    {"LFwrite", l_LFWrite, ck_LFwrite},
+    {"LFread", l_LFRead, ck_LFread},
+    {"LFclose", l_LFClose, ck_LFclose},
+    {"DeleteFile", l_DeleteFile, NULL},
+    {"CopyFile", l_CopyFile, ck_CopyFile},
 };
 
 int RegFileFun(lua_State* L)

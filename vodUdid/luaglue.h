@@ -18,6 +18,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include <lua.hpp>
 
@@ -69,6 +70,14 @@ inline LPBYTE ArgHandle(lua_State* L, int i)
     return (LPBYTE)lua_touserdata(L, i);
 }
 
+/* "stream": the address of a light userdata; null for anything else. A
+ * full userdata (Lua's own file objects, io.stdout) is never taken for a
+ * FILE*: closing what Lua's collector closes again would free it twice. */
+inline FILE* ArgStream(lua_State* L, int i)
+{
+    return lua_type(L, i) == LUA_TLIGHTUSERDATA ? (FILE*)lua_touserdata(L, i) : NULL;
+}
+
 /* "text": the string's bytes, a number converted in place; null for any
  * other value. Valid for the duration of the call. */
 inline const char* ArgText(lua_State* L, int i)
@@ -113,23 +122,47 @@ inline int PushedNothing(lua_State* L)
     return 1;
 }
 
+/* Bytes "MallocBuffer" takes for a request of nSize: the next multiple of
+ * 16, truncating toward zero (so -30..-1 give 0), in 64 bits so that no
+ * count overflows. Only requests below -30 come out negative: no block. */
+inline long long BlockBytes(int nSize)
+{
+    return ((long long)nSize + 15) / 16 * 16;
+}
+
 /* One row of a family's registration table: where a Lua name meets its C
- * handler. */
+ * handler, and the handler's checked variant (checked.h) for the globals
+ * that touch memory, streams or descriptors; NULL for the others. */
 struct RegRow {
     const char* name;
     lua_CFunction handler;
+    lua_CFunction checked;
 };
 
-/* Stores each row's handler, as a plain C function without upvalues, in the
- * globals table under the row's name, in table order. The stack is left as
- * it was found. */
+/* With VODUDID_CHECKED=1 in the environment: pushes the state's checked-mode
+ * registry, made on first use, and returns true. Otherwise pushes nothing,
+ * keeps nothing and returns false (checked.cpp). */
+bool PushCheckedRegistry(lua_State* L);
+
+/* Stores each row's handler in the globals table under the row's name, in
+ * table order: a plain C function without upvalues, or, in checked mode, the
+ * row's checked variant with the state's registry as its one upvalue. The
+ * stack is left as it was found. */
 template <size_t N>
 inline void RegisterRows(lua_State* L, const RegRow (&rows)[N])
 {
+    bool bChecked = PushCheckedRegistry(L);
     for (const RegRow& row : rows) {
-        lua_pushcclosure(L, row.handler, 0);
+        if (bChecked && row.checked != NULL) {
+            lua_pushvalue(L, -1);
+            lua_pushcclosure(L, row.checked, 1);
+        } else {
+            lua_pushcclosure(L, row.handler, 0);
+        }
         lua_setfield(L, LUA_GLOBALSINDEX, row.name);
     }
+    if (bChecked)
+        lua_pop(L, 1);
 }
 
 } // namespace vud

@@ -173,10 +173,10 @@ int l_GetFileNameFromPath(lua_State* L)
 /* ---- registration -------------------------------------------------------- */
 
 static const RegRow kPathRows[] = {
-    {"GetExecPath", l_GetExecPath},
-    {"GetCurrentDirectory", l_GetCurrentDirectory},
-    {"SetCurrentDirectory", l_SetCurrentDirectory},
-    {"GetFileNameFromPath", l_GetFileNameFromPath},
+    {"GetExecPath", l_GetExecPath, NULL},
+    {"GetCurrentDirectory", l_GetCurrentDirectory, NULL},
+    {"SetCurrentDirectory", l_SetCurrentDirectory, NULL},
+    {"GetFileNameFromPath", l_GetFileNameFromPath, NULL},
 };
 
 int RegPathFun(lua_State* L)

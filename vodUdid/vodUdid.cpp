@@ -4,6 +4,7 @@
  */
 #include "stdafx.h"
 
+#include "checked.h"
 #include "luaglue.h"
 #include "vodUdid.h"
 
@@ -121,13 +122,13 @@ int l_Int64Dec(lua_State* L)
 /* ---- entry -------------------------------------------------------------- */
 
 static const RegRow kBaseRows[] = {
-    {"MessageBox", l_MessageBox},
-    {"Exit", l_Exit},
-    {"DebugTrace", l_DebugTrace},
-    {"TraceBuffer", l_TraceBuffer},
-    {"CompareInt64", l_CompareInt64},
-    {"Int64Add", l_Int64Add},
-    {"Int64Dec", l_Int64Dec},
+    {"MessageBox", l_MessageBox, NULL},
+    {"Exit", l_Exit, NULL},
+    {"DebugTrace", l_DebugTrace, NULL},
+    {"TraceBuffer", l_TraceBuffer, ck_TraceBuffer},
+    {"CompareInt64", l_CompareInt64, NULL},
+    {"Int64Add", l_Int64Add, NULL},
+    {"Int64Dec", l_Int64Dec, NULL},
 };
 
 int l_RegAllFun(lua_State* L)

@@ -8,6 +8,8 @@ M.lua = os.getenv("VODUDID_LUA") or "lua5.1" -- the interpreter running the suit
 M.lua51 = os.getenv("VODUDID_LUA51") or "lua5.1"
 M.luajit = os.getenv("VODUDID_LUAJIT") or "luajit"
 M.sanitize = os.getenv("VODUDID_SANITIZE") == "1"
+-- Checked mode refuses the rows that make a memory or shell mistake on purpose.
+M.checked = os.getenv("VODUDID_CHECKED") == "1"
 
 local registered = false
 -- Registers the library's globals into this interpreter, once.
