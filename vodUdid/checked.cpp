@@ -483,7 +483,7 @@ int ck_FreeBuffer(lua_State* L)
     Registry* r = Reg(L);
     LPBYTE p = ArgHandle(L, 1);
     if (p == NULL)
-        return 1; // pushes nothing, as unchecked
+        return PushedNothing(L); // pushes nothing, as unchecked
     uintptr_t a = (uintptr_t)p;
     Block* b = Overlapping(*r, a, a + 1);
     char szMsg[kMessageLen], szBlock[kMessageLen / 2];
@@ -501,7 +501,7 @@ int ck_FreeBuffer(lua_State* L)
         Refuse(L, szMsg);
     }
     Quarantine(*r, *b, CallerSite(L));
-    return 1; // pushes nothing, as unchecked
+    return PushedNothing(L); // pushes nothing, as unchecked
 }
 
 /* ---- raw memory -------------------------------------------------------------- */
