@@ -1,6 +1,8 @@
-// The exported path functions against std::string models, over generated paths.
+// The exported path functions against std::string models, over every path of
+// up to six of the bytes that matter and a long one.
 #include "stdafx.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -9,9 +11,8 @@
 #include "BCString.h"
 #include "vodUdid.h"
 
-TEST(PathFunctions, MatchTheModels)
+TEST(PathFunctions, MatchTheModelsInPlaceAndWithNullArguments)
 {
-    // Every path of up to six bytes over the bytes that matter, and a long one.
     std::vector<std::string> paths = {""};
     for (size_t i = 0; paths[i].size() < 6; ++i)
         for (char c : std::string("a\\/."))
@@ -24,7 +25,7 @@ TEST(PathFunctions, MatchTheModels)
     for (const std::string& p : paths) {
         // The path is copied whole, then cut after its last backslash or
         // overwritten by dot-backslash; the buffer has the documented size.
-        std::vector<char> buf(p.size() < 2 ? 3 : p.size() + 1, 'Z');
+        std::vector<char> buf(std::max<size_t>(p.size() + 1, 3), 'Z');
         std::string want = p + '\0' + std::string(buf.size() - p.size() - 1, 'Z');
         size_t pos = p.rfind('\\');
         if (pos == std::string::npos)
@@ -36,11 +37,7 @@ TEST(PathFunctions, MatchTheModels)
         EXPECT_STREQ(name(p, '/').c_str(), GetFileNameFromPath(p.c_str(), true)) << p;
         EXPECT_STREQ(name(p, '\\').c_str(), GetFileNameFromPath(p.c_str(), false)) << p;
     }
-}
-
-TEST(PathFunctions, InPlaceAndNullArguments)
-{
-    char buf[] = "x\\y\\z.txt";
+    char buf[] = "x\\y\\z.txt"; // in place, and null arguments
     GetDirectoryFromPath(buf, buf);
     EXPECT_STREQ("x\\y\\", buf);
     GetDirectoryFromPath(nullptr, buf);
