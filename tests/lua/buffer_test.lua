@@ -22,7 +22,7 @@ it("blocks hold the count rounded up to 16, all writable; 0 and -30 .. -1 give d
   end
 end)
 
-it("raw memory, typed values and bit fields match the byte model, one random operation at a time", function()
+it("copies, compares, typed values and bit fields match the byte model, one random operation at a time", function()
   local N, MID = 96, 33 -- the handle at an odd address mid-block: negative offsets stay inside, words unaligned
   local bytes = m.rand_bytes(N)
   local h = m.block(bytes)
@@ -45,12 +45,6 @@ it("raw memory, typed values and bit fields match the byte model, one random ope
       assert.are.equal(len, Memcpy(GetBuffer(mid, dst), GetBuffer(mid, src), len), "Memcpy")
       for i = 1, len do bytes[MID + dst + i] = b:byte(i) end
     end,
-    function() -- org plus the words, the tail word from its low byte up; numbers cut to 64 bits, low 32 used
-      local len, org = math.random(0, 40), value()
-      local at, sum = offset(len), org % 2 ^ 32
-      for i = 1, len, 4 do sum = (sum + m.le(bytes, MID + at + i, math.min(4, len + 1 - i))) % 2 ^ 32 end
-      assert.are.equal(sum, add_sum(GetBuffer(mid, at), len + 2 ^ 32 * math.random(0, 1), org), "add_sum")
-    end,
     function() -- 16- and 32-bit values at a byte offset
       local width, v = math.random(2) * 2, value()
       local at, name = offset(width), "Int" .. 8 * width .. "FrmMem"
@@ -72,27 +66,10 @@ it("raw memory, typed values and bit fields match the byte model, one random ope
   FreeBuffer(h)
 end)
 
-it("numbers arrive truncated toward zero, saturating past 64 bits; texts up to their first zero byte", function()
-  local h = m.block({ 0x33, 0x33, 0x33, 0x33 }) -- NaN and non-numbers are 0; Memset uses the low 8 bits
-  for _, row in ipairs({ { 65.9, 0x41 }, { -1, 0xFF }, { 256, 0 }, { 4294967295, 0xFF }, { -0.5, 0 },
-    { "0x7f", 0x7F }, { "x", 0 }, { nil, 0 }, { 1e300, 0xFF }, { -1e300, 0 }, { 1 / 0, 0xFF }, { 0 / 0, 0 } }) do
-    assert.are.equal(3, Memset(h, row[1], 3))
-    assert.are.same({ row[2], row[2], row[2], 0x33 }, m.peek(h, 4), tostring(row[1]))
-  end
-  assert.are.equal("ab\0cd", CharsToBuffer(GetBuffer(h, 1), "ab\0cd")) -- no terminator written
-  CharsToBuffer(h, 7) -- a number is written as its text
-  assert.are.same({ 55, 97, 98, 0x33 }, m.peek(h, 4))
-  FreeBuffer(h)
-  h = m.block({ 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16 }) -- 32-bit offsets and values: low 32 bits
-  assert.are.same({ m.le({ 3, 4, 5, 6 }, 1, 4), m.le({ 1, 2, 3, 4 }, 1, 4) }, { GetInt32FrmMem(h, 2.9), GetInt32FrmMem(GetBuffer(h, 1), 1 / 0) })
-  for i, v in ipairs({ 2.9, -2.9, 4294967296, 1e300 }) do SetInt32FrmMem(h, 4 * i - 4, v) end
-  assert.are.same({ 2, 0, 0, 0, 254, 255, 255, 255, 0, 0, 0, 0, 255, 255, 255, 255 }, m.peek(h, 16))
-  FreeBuffer(h)
-end)
-
-it("traces, null handles, negative counts and refused allocations, one row per call", function()
+it("number and text arguments, traces, null handles, negative counts and refused allocations: one row per call", function()
   local crc = "l_calc_crc32, pBuffer = @, nLen = %d, crc32 = %d" -- 3421780262: the check value of "123456789"
-  local h12 = ('"%s2cff41"'):format(m.hex({ ("123456789"):byte(1, -1) })) -- h after the three SetInt8FrmMem rows
+  local digits = { ("123456789"):byte(1, -1) } -- h's first bytes
+  local h12 = ('"%s2cff41"'):format(m.hex(digits)) -- h after the three SetInt8FrmMem rows
   local rows = { -- call, what it hands back, what it prints (@: h as %p prints it)
     { "SetInt8FrmMem(h, 9, 300)", "300", "@, 9, 300, =44" }, -- the value as fetched, the byte stored
     { "SetInt8FrmMem(h, 10, -1)", "-1", "@, 10, 4294967295, =255" },
@@ -101,8 +78,21 @@ it("traces, null handles, negative counts and refused allocations, one row per c
     { "calc_crc32(h, 9.9)", "3421780262", crc:format(9, 3421780262) },
     { "calc_crc32(h, 2 ^ 32 + 9)", "3421780262", crc:format(9, 3421780262) },
     { "calc_crc32(h, 0 / 0)", "0", crc:format(0, 0) },
+    -- org plus the words, the tail from its low byte up (the kernel is swept from C++); count and org: low 32 bits
+    { "add_sum(h, 9 + 2 ^ 32, 2 ^ 40 - 1)", tostring((m.le(digits, 1, 4) + m.le(digits, 5, 4) + digits[9] + 2 ^ 32 - 1) % 2 ^ 32) },
     { "add_sum(h, nil, 1 / 0), add_sum(h)", "4294967295 0" }, -- inf saturates; no words, org 0
+    -- Texts go up to their first zero byte, a number as its text; no terminator is written.
+    { 'CharsToBuffer(GetBuffer(b, 1), "ab\\0cd"), CharsToBuffer(b, 7), m.hex(m.peek(b, 4))', '"ab\\000cd" "7" "37616233"' },
+    -- 32-bit numbers are truncated toward zero to 64 bits, saturating, and cut to their low 32 bits.
+    { "SetInt32FrmMem(b, 0, 2.9), SetInt32FrmMem(b, 4, -2.9), m.hex(m.peek(b, 8))", '2.9 -2.9 "02000000feffffff"' },
+    { "SetInt32FrmMem(b, 0, 4294967296), SetInt32FrmMem(b, 4, 1e300), m.hex(m.peek(b, 8))", '4294967296 1e+300 "00000000ffffffff"' },
+    { "GetInt32FrmMem(h, 2.9), GetInt32FrmMem(GetBuffer(h, 1), 1 / 0)", m.le(digits, 3, 4) .. " " .. m.le(digits, 1, 4) },
   }
+  -- Memset fills with the low 8 bits of the truncated number (NaN and non-numbers are 0).
+  for _, v in ipairs({ { "65.9", 0x41 }, { "-1", 0xFF }, { "256", 0 }, { "4294967295", 0xFF }, { "-0.5", 0 }, { '"0x7f"', 0x7F },
+    { '"x"', 0 }, { "nil", 0 }, { "1e300", 0xFF }, { "-1e300", 0 }, { "1 / 0", 0xFF }, { "0 / 0", 0 } }) do
+    rows[#rows + 1] = { ("Memset(c, %s, 3), m.hex(m.peek(c, 4))"):format(v[1]), ('3 "%s33"'):format(m.hex({ v[2], v[2], v[2] })) }
+  end
   -- Each call with a null handle N touches nothing and hands back what a valid call does.
   local null_calls = { { "FreeBuffer(N)", "N" }, { "Memcpy(N, h, 4)", "4" }, { "Memcpy(h, N, 4)", "4" },
     { "Memset(N, 1, 4)", "4" }, { "Memcmp(N, h, 4)", "0" }, { "Memcmp(h, N, 4)", "0" }, { "BufferToString(N, 4)", '""' },
@@ -126,7 +116,8 @@ it("traces, null handles, negative counts and refused allocations, one row per c
     for _, n in ipairs({ -31, -2147483648, 2147483647, 2147483633 }) do rows[#rows + 1] = { ("MallocBuffer(%d)"):format(n), "userdata: (nil)" } end
     rows[#rows + 1] = { "BufferToString(h, 2147483647), GetMemValue(h, 0, 2000000000)", "nil nil" }
   end
-  support.rows([[local h, b = MallocBuffer(16), MallocBuffer(8)
-    CharsToBuffer(h, "123456789") io.write(tostring(h):sub(11))]], rows,
+  support.rows([[local m, h, b = require("bytemodel"), MallocBuffer(16), MallocBuffer(16)
+    local c = GetBuffer(b, 8)
+    CharsToBuffer(h, "123456789") Memset(b, 0x33, 16) io.write(tostring(h):sub(11))]], rows,
     "FreeBuffer(h) FreeBuffer(b)", { prefix = support.sanitize and "" or "ulimit -v 1000000; " })
 end)
