@@ -2,7 +2,6 @@
 // up to six of the bytes that matter and a long one.
 #include "stdafx.h"
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,7 @@ TEST(PathFunctions, MatchTheModelsInPlaceAndWithNullArguments)
     for (const std::string& p : paths) {
         // The path is copied whole, then cut after its last backslash or
         // overwritten by dot-backslash; the buffer has the documented size.
-        std::vector<char> buf(std::max<size_t>(p.size() + 1, 3), 'Z');
+        std::vector<char> buf(p.size() < 2 ? 3 : p.size() + 1, 'Z');
         std::string want = p + '\0' + std::string(buf.size() - p.size() - 1, 'Z');
         size_t pos = p.rfind('\\');
         if (pos == std::string::npos)

@@ -10,14 +10,12 @@ local function seek(h) assert(mem:seek("set", tonumber(tostring(h):match("0x(%x+
 function M.block(t) -- a new block of #t bytes holding t
   local h, s = MallocBuffer(#t), {}
   for i, b in ipairs(t) do s[i] = string.char(b) end
-  seek(h)
-  assert(mem:write(table.concat(s)))
+  seek(h) assert(mem:write(table.concat(s)))
   return h
 end
 
 function M.peek(h, n) -- the n bytes at h
-  seek(h)
-  local s, t = n > 0 and assert(mem:read(n)) or "", {}
+  seek(h) local s, t = n > 0 and assert(mem:read(n)) or "", {}
   for i = 1, n do t[i] = s:byte(i) end
   return t
 end

@@ -33,9 +33,7 @@ it("fgetALine reads the pieces of a model, then nil and nil again", function()
 end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
-  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
-    support.writefile(dir .. "/" .. name, data)
-  end
+  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do support.writefile(dir .. "/" .. name, data) end
   os.execute("mkdir " .. support.quote(dir .. "/sub") .. " " .. support.quote(dir .. "/empty"))
   local _, ebadf = assert(io.open(dir .. "/wo", "w")):read("*l") -- Lua's io gives the read error's text
   -- "cp", two blanks and the paths must fit 1023 characters: paths of 801 + 218 characters fit, 1020 do not.
@@ -77,9 +75,7 @@ it("every call of one child hands back its decided result; the tree holds only w
   -- Nothing written, created, copied or deleted but what the rows name.
   local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text,
     ["sub/a"] = "A", ["sub/one"] = "only" }, {}
-  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do
-    got[name] = support.readfile(dir .. "/" .. name)
-  end
+  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do got[name] = support.readfile(dir .. "/" .. name) end
   assert.are.same(want, got)
   -- Descriptors create with the bits 0160; a directory is no file to delete.
   assert.are.equal("160\ndirectory\n", (support.sh("cd " .. support.quote(dir) .. " && stat -c %a new && stat -c %F empty")))

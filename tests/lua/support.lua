@@ -46,12 +46,11 @@ end
 
 function M.run_host(args, opts) return M.sh(cd(opts) .. M.quote(M.host) .. " " .. args) end -- args quoted already
 
--- Many calls in one child: `setup`, each row { call, results, printed } in
--- order, then `teardown`. `results` is what the call hands back: strings
--- %q-quoted (so "12" is not 12), other values through tostring, joined by
--- blanks; `printed` (default nothing) is what it writes to standard output,
--- @ standing for what setup wrote. Checks each row, named by its call, then
--- that the child wrote opts.stderr (default nothing) to stderr and exited with 0.
+-- Many calls in one child: `setup`, each row { call, results, printed }, then
+-- `teardown`. Each row is checked, named by its call: `results` is what it hands
+-- back (strings %q-quoted, so "12" is not 12; the rest through tostring; joined
+-- by blanks), `printed` what it writes to stdout (default nothing; @ stands for
+-- what setup wrote). Then stderr must be opts.stderr (default "") and the status 0.
 function M.rows(setup, rows, teardown, opts)
   local code = { setup, [[io.write("\30")
     local function row(...)
