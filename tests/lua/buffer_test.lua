@@ -74,7 +74,8 @@ it("number and text arguments, traces, null handles, negative counts and refused
     { "SetInt8FrmMem(h, 9, 300)", "300", "@, 9, 300, =44" }, -- the value as fetched, the byte stored
     { "SetInt8FrmMem(h, 10, -1)", "-1", "@, 10, 4294967295, =255" },
     { "SetInt8FrmMem(h, 11, 4294967296 + 65)", "4294967361", "@, 11, 65, =65" },
-    { "GetInt8FrmMem(h, 4294967296 + 9), BufferToString(h, 12)", "44 " .. h12 }, -- the offset's low 32 bits
+    { "GetInt8FrmMem(h, 4294967296 + 9), BufferToString(h, 12)", "44 " .. h12 }, -- the offset's low 32 bits, unsigned:
+    { "GetInt8FrmMem(GetBuffer(h, -2147483648), 2147483648)", "49" }, -- 2 GiB back, then forward
     { "calc_crc32(h, 9.9)", "3421780262", crc:format(9, 3421780262) },
     { "calc_crc32(h, 2 ^ 32 + 9)", "3421780262", crc:format(9, 3421780262) },
     { "calc_crc32(h, 0 / 0)", "0", crc:format(0, 0) },
