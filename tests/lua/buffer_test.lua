@@ -38,7 +38,8 @@ it("copies, compares, typed values and bit fields match the byte model, one rand
     function() -- two ranges compared and shown, then one copied over the other (overlapping: as memmove)
       local len = math.random(0, 40)
       local src, dst = offset(len), offset(len)
-      local a, b = string.char(unpack(bytes, MID + dst + 1, MID + dst + len)), string.char(unpack(bytes, MID + src + 1, MID + src + len))
+      local a = string.char(unpack(bytes, MID + dst + 1, MID + dst + len))
+      local b = string.char(unpack(bytes, MID + src + 1, MID + src + len))
       local got = Memcmp(GetBuffer(mid, dst), GetBuffer(mid, src), len)
       assert.are.equal(a < b and -1 or a > b and 1 or 0, got > 0 and 1 or got < 0 and -1 or 0, "Memcmp") -- unsigned bytes
       assert.are.equal(a:match("^[^%z]*"), BufferToChars(mid, dst, len), "BufferToChars")
@@ -80,19 +81,22 @@ it("number and text arguments, traces, null handles, negative counts and refused
     { "calc_crc32(h, 2 ^ 32 + 9)", "3421780262", crc:format(9, 3421780262) },
     { "calc_crc32(h, 0 / 0)", "0", crc:format(0, 0) },
     -- org plus the words, the tail from its low byte up (the kernel is swept from C++); count and org: low 32 bits
-    { "add_sum(h, 9 + 2 ^ 32, 2 ^ 40 - 1)", tostring((m.le(digits, 1, 4) + m.le(digits, 5, 4) + digits[9] + 2 ^ 32 - 1) % 2 ^ 32) },
+    { "add_sum(h, 9 + 2 ^ 32, 2 ^ 40 - 1)",
+      tostring((m.le(digits, 1, 4) + m.le(digits, 5, 4) + digits[9] + 2 ^ 32 - 1) % 2 ^ 32) },
     { "add_sum(h, nil, 1 / 0), add_sum(h)", "4294967295 0" }, -- inf saturates; no words, org 0
     -- Texts go up to their first zero byte, a number as its text; no terminator is written.
     { 'CharsToBuffer(GetBuffer(b, 1), "ab\\0cd"), CharsToBuffer(b, 7), m.hex(m.peek(b, 4))', '"ab\\000cd" "7" "37616233"' },
     -- 32-bit numbers are truncated toward zero to 64 bits, saturating, and cut to their low 32 bits.
     { "SetInt32FrmMem(b, 0, 2.9), SetInt32FrmMem(b, 4, -2.9), m.hex(m.peek(b, 8))", '2.9 -2.9 "02000000feffffff"' },
-    { "SetInt32FrmMem(b, 0, 4294967296), SetInt32FrmMem(b, 4, 1e300), m.hex(m.peek(b, 8))", '4294967296 1e+300 "00000000ffffffff"' },
+    { "SetInt32FrmMem(b, 0, 4294967296), SetInt32FrmMem(b, 4, 1e300), m.hex(m.peek(b, 8))",
+      '4294967296 1e+300 "00000000ffffffff"' },
     { "GetInt32FrmMem(h, 2.9), GetInt32FrmMem(GetBuffer(h, 1), 1 / 0)", m.le(digits, 3, 4) .. " " .. m.le(digits, 1, 4) },
   }
   -- Memset fills with the low 8 bits of the truncated number (NaN and non-numbers are 0).
-  for _, v in ipairs({ { "65.9", 0x41 }, { "-1", 0xFF }, { "256", 0 }, { "4294967295", 0xFF }, { "-0.5", 0 }, { '"0x7f"', 0x7F },
-    { '"x"', 0 }, { "nil", 0 }, { "1e300", 0xFF }, { "-1e300", 0 }, { "1 / 0", 0xFF }, { "0 / 0", 0 } }) do
-    rows[#rows + 1] = { ("Memset(c, %s, 3), m.hex(m.peek(c, 4))"):format(v[1]), ('3 "%s33"'):format(m.hex({ v[2], v[2], v[2] })) }
+  for _, v in ipairs({ { "65.9", 0x41 }, { "-1", 0xFF }, { "256", 0 }, { "4294967295", 0xFF }, { "-0.5", 0 },
+    { '"0x7f"', 0x7F }, { '"x"', 0 }, { "nil", 0 }, { "1e300", 0xFF }, { "-1e300", 0 }, { "1 / 0", 0xFF }, { "0 / 0", 0 } }) do
+    local fill = m.hex({ v[2], v[2], v[2] })
+    rows[#rows + 1] = { ("Memset(c, %s, 3), m.hex(m.peek(c, 4))"):format(v[1]), ('3 "%s33"'):format(fill) }
   end
   -- Each call with a null handle N touches nothing and hands back what a valid call does.
   local null_calls = { { "FreeBuffer(N)", "N" }, { "Memcpy(N, h, 4)", "4" }, { "Memcpy(h, N, 4)", "4" },
@@ -108,13 +112,16 @@ it("number and text arguments, traces, null handles, negative counts and refused
   local negative_calls = { { "Memcpy(h, b, N)", "N" }, { "Memset(h, 0, N)", "N" }, { "Memcpy(GetBuffer(h, 1), h, N)", "N" },
     { "Memcmp(h, b, N)", "0" }, { "BufferToString(h, N)", '""' }, { "GetMemValue(h, 0, N)", '""' },
     { "BufferToChars(h, 0, N)", '""' }, { "BufferToString(h, 12)", h12 } }
-  for _, set in ipairs({ { null_calls, { "nil", "5", '"text"' } }, { negative_calls, { "-1", "4294967295", "-2147483648" } } }) do
+  for _, set in ipairs({ { null_calls, { "nil", "5", '"text"' } },
+    { negative_calls, { "-1", "4294967295", "-2147483648" } } }) do
     for _, v in ipairs(set[2]) do
       for _, c in ipairs(set[1]) do rows[#rows + 1] = { c[1]:gsub("N", v), (c[2]:gsub("N", v)), c[3] } end
     end
   end
   if not support.sanitize then -- a request the free store cannot meet (ASan aborts on huge requests whatever we do)
-    for _, n in ipairs({ -31, -2147483648, 2147483647, 2147483633 }) do rows[#rows + 1] = { ("MallocBuffer(%d)"):format(n), "userdata: (nil)" } end
+    for _, n in ipairs({ -31, -2147483648, 2147483647, 2147483633 }) do
+      rows[#rows + 1] = { ("MallocBuffer(%d)"):format(n), "userdata: (nil)" }
+    end
     rows[#rows + 1] = { "BufferToString(h, 2147483647), GetMemValue(h, 0, 2000000000)", "nil nil" }
   end
   support.rows([[local m, h, b = require("bytemodel"), MallocBuffer(16), MallocBuffer(16)

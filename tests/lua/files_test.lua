@@ -33,7 +33,9 @@ it("fgetALine reads the pieces of a model, then nil and nil again", function()
 end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
-  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do support.writefile(dir .. "/" .. name, data) end
+  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
+    support.writefile(dir .. "/" .. name, data)
+  end
   os.execute("mkdir " .. support.quote(dir .. "/sub") .. " " .. support.quote(dir .. "/empty"))
   local _, ebadf = assert(io.open(dir .. "/wo", "w")):read("*l") -- Lua's io gives the read error's text
   -- "cp", two blanks and the paths must fit 1023 characters: paths of 801 + 218 characters fit, 1020 do not.
@@ -75,7 +77,9 @@ it("every call of one child hands back its decided result; the tree holds only w
   -- Nothing written, created, copied or deleted but what the rows name.
   local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text,
     ["sub/a"] = "A", ["sub/one"] = "only" }, {}
-  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do got[name] = support.readfile(dir .. "/" .. name) end
+  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do
+    got[name] = support.readfile(dir .. "/" .. name)
+  end
   assert.are.same(want, got)
   -- Descriptors create with the bits 0160; a directory is no file to delete.
   assert.are.equal("160\ndirectory\n", (support.sh("cd " .. support.quote(dir) .. " && stat -c %a new && stat -c %F empty")))
@@ -84,7 +88,8 @@ end)
 it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek", function()
   local path, b = dir .. "/digits", MallocBuffer(16)
   support.writefile(path, "0123456789abcdefghij")
-  for _, row in ipairs({ { 10, 0 }, { 4294967295, 1 }, { 3, 1 }, { -3, 2 }, { TWO32 + 2, 0 }, { 4294967291, 2 }, { 0, 2 }, { 2, 3 } }) do
+  for _, row in ipairs({ { 10, 0 }, { 4294967295, 1 }, { 3, 1 }, { -3, 2 }, { TWO32 + 2, 0 }, { 4294967291, 2 }, { 0, 2 },
+    { 2, 3 } }) do
     local h, f = fopen(path, "rb"), assert(io.open(path, "rb"))
     f:seek("set", 5)
     if row[2] < 3 then f:seek(({ [0] = "set", "cur", "end" })[row[2]], (row[1] + 2 ^ 31) % TWO32 - 2 ^ 31) end
