@@ -367,6 +367,11 @@ int l_SetMemValue(lua_State* L)
 int l_GetInt32FrmMem(lua_State* L)
 {
     LPBYTE lpBuffer = ArgHandle(L, 1);
+    // A "number as int", where every other offset of the family is an "int":
+    // scripts have always had this one read through lua_tonumber, and the
+    // two rules part past the 64-bit range (inf here saturates, so its low 32
+    // bits make -1, where lua_tointeger's cast has no defined result). Kept,
+    // so that every offset a script passes keeps addressing the same byte.
     int nOffset = ArgNumInt(L, 2);
     lua_pushnumber(L, LoadAt<DWORD>(lpBuffer, nOffset));
     return 1;

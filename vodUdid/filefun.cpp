@@ -176,12 +176,8 @@ int l_LFOpen(lua_State* L)
 int l_LFSeek(lua_State* L)
 {
     int fd = ArgInt(L, 1);
-    lua_Integer nLoPos = lua_tointeger(L, 2);
-    lua_Integer nHiPos = lua_tointeger(L, 3);
+    int64_t nOffset = ArgUnmaskedHalves(L, 2); // -1 with any high half is -1
     int nFlag = ArgInt(L, 4);
-    // The halves are not masked: a negative low half fills the upper 32 bits
-    // and so is the whole offset. Unsigned, so the shift is always defined.
-    uint64_t nOffset = ((uint64_t)nHiPos << 32) | (uint64_t)nLoPos;
     (void)lseek(fd, (off_t)nOffset, nFlag); // position and error are dropped
     return PushedNothing(L); // pushes nothing: the origin comes back
 }

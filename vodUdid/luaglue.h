@@ -2,11 +2,20 @@
  * luaglue.h - how every handler of the module fetches its arguments, pushes
  * handles and registers itself.
  *
- * Handlers never check types or counts. Each argument is read by one of the
- * rules below, named after what it does, so a handler starts with one fetch
- * per line and reads like its description. No fetch here changes the
- * stack: a handler that pushes nothing must still hand back its last
- * argument (a number read as text comes back as its string form).
+ * Each argument is read by one of the rules below, named after what it does,
+ * so a handler starts with one fetch per line and reads like its
+ * description. The rules do not check an argument's count, and only one
+ * checks its type: ArgCaption raises Lua's standard argument error for a
+ * caption that is no string, number or nil (outside checked mode, the one
+ * Lua error the library raises). What the other rules give for a wrong or
+ * missing argument (0, or a null handle or text) the handlers do test where
+ * it would fault the host.
+ *
+ * No rule pushes or pops, so a handler that pushes nothing hands back its
+ * last argument (PushedNothing below covers a call without any). The text
+ * rules do change the stack, though: lua_tolstring turns a number argument
+ * into a string in its own slot, and that string is what comes back
+ * ("DebugTrace(12)" returns "12", not 12).
  *
  * Numbers read with lua_tonumber are converted without undefined behaviour:
  * NaN gives 0, and values beyond the signed 64-bit range saturate at its
@@ -91,6 +100,27 @@ inline const char* ArgTextLen(lua_State* L, int i, size_t* pLen)
 {
     *pLen = 0;
     return lua_tolstring(L, i, pLen);
+}
+
+/* "caption": text that is shown nowhere but must be a string, a number, nil
+ * or absent; anything else raises the argument error, which does not
+ * return. */
+inline const char* ArgCaption(lua_State* L, int i)
+{
+    return luaL_optlstring(L, i, "", NULL);
+}
+
+/* "unmasked halves": a 64-bit offset from the halves at i (low) and i + 1
+ * (high), each the whole lua_tointeger value rather than its low 32 bits, as
+ * the descriptor seek has always combined them: the high half shifted up 32
+ * bits, or-ed with the low one. A negative low half has its upper 32 bits
+ * set and so is the whole offset, whatever the high half; 4294967296 as a
+ * high half is shifted out. Done unsigned, where the shift is defined. */
+inline int64_t ArgUnmaskedHalves(lua_State* L, int i)
+{
+    uint64_t nLow = (uint64_t)lua_tointeger(L, i);
+    uint64_t nHigh = (uint64_t)lua_tointeger(L, i + 1);
+    return (int64_t)((nHigh << 32) | nLow);
 }
 
 /* An address nOffset bytes from p. Done on integers: scripts may offset a

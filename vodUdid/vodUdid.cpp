@@ -61,7 +61,7 @@ int l_MessageBox(lua_State* L)
 {
     // Argument 1 stands for the owner window and is never read.
     const char* lpText = ArgText(L, 2);
-    luaL_optlstring(L, 3, "", NULL); // the caption is type-checked, shown nowhere
+    (void)ArgCaption(L, 3); // type-checked, shown nowhere
     puts(lpText ? lpText : "");
     lua_pushnumber(L, 0);
     return 1;

@@ -1,4 +1,5 @@
-// The exported path functions against std::string models, over generated paths.
+// The exported path functions against std::string models, over every path of
+// up to six of the bytes that matter and a long one.
 #include "stdafx.h"
 
 #include <string>
@@ -9,9 +10,8 @@
 #include "BCString.h"
 #include "vodUdid.h"
 
-TEST(PathFunctions, MatchTheModels)
+TEST(PathFunctions, MatchTheModelsInPlaceAndWithNullArguments)
 {
-    // Every path of up to six bytes over the bytes that matter, and a long one.
     std::vector<std::string> paths = {""};
     for (size_t i = 0; paths[i].size() < 6; ++i)
         for (char c : std::string("a\\/."))
@@ -36,11 +36,7 @@ TEST(PathFunctions, MatchTheModels)
         EXPECT_STREQ(name(p, '/').c_str(), GetFileNameFromPath(p.c_str(), true)) << p;
         EXPECT_STREQ(name(p, '\\').c_str(), GetFileNameFromPath(p.c_str(), false)) << p;
     }
-}
-
-TEST(PathFunctions, InPlaceAndNullArguments)
-{
-    char buf[] = "x\\y\\z.txt";
+    char buf[] = "x\\y\\z.txt"; // in place, and null arguments
     GetDirectoryFromPath(buf, buf);
     EXPECT_STREQ("x\\y\\", buf);
     GetDirectoryFromPath(nullptr, buf);

@@ -1,6 +1,24 @@
--- Plain-Lua models for the buffer tests: bytes as tables of numbers, and the
--- two simplest doors into a block (a one-byte Memset in, GetInt8FrmMem out).
+-- Plain-Lua models for the buffer tests: bytes as tables of numbers, and a
+-- door into a block that goes around the library: the process's own memory
+-- file /proc/self/mem, read and written with Lua's io at a handle's address.
 local M = {}
+
+local mem = assert(io.open("/proc/self/mem", "r+b"))
+mem:setvbuf("no") -- straight to the kernel: no read-ahead past a block, no write left pending
+local function seek(h) assert(mem:seek("set", tonumber(tostring(h):match("0x(%x+)"), 16))) end
+
+function M.block(t) -- a new block of #t bytes holding t
+  local h, s = MallocBuffer(#t), {}
+  for i, b in ipairs(t) do s[i] = string.char(b) end
+  seek(h) assert(mem:write(table.concat(s)))
+  return h
+end
+
+function M.peek(h, n) -- the n bytes at h
+  seek(h) local s, t = n > 0 and assert(mem:read(n)) or "", {}
+  for i = 1, n do t[i] = s:byte(i) end
+  return t
+end
 
 function M.rand_bytes(n) -- zero bytes are common on purpose (1 in 8)
   local t = {}
@@ -14,21 +32,7 @@ function M.hex(t, first, last)
   return table.concat(out)
 end
 
-function M.block(t, n) -- a block of n (default #t) bytes holding t
-  local h = MallocBuffer(n or #t)
-  for i, b in ipairs(t) do Memset(GetBuffer(h, i - 1), b, 1) end
-  return h
-end
-
-function M.peek(h, n)
-  local t = {}
-  for i = 1, n do t[i] = GetInt8FrmMem(h, i - 1) end
-  return t
-end
-
-function M.le(t, i, width) -- unsigned little-endian value of t[i .. i + width - 1]
-  return width == 0 and 0 or t[i] + 256 * M.le(t, i + 1, width - 1)
-end
+function M.le(t, i, width) return width == 0 and 0 or t[i] + 256 * M.le(t, i + 1, width - 1) end -- t[i ...] unsigned
 
 function M.put_le(t, i, width, v) -- stores the low 8 * width bits of v at t[i ...]
   v = v % 2 ^ (8 * width)

@@ -1,7 +1,7 @@
 -- Shared helpers of the Lua tests: load the library into this interpreter,
--- or run a script in a child interpreter and capture exactly what it prints.
+-- or run a script in a child process and capture exactly what it prints.
+local assert = require("luassert") -- busted's, which a module does not see as a global
 local M = {}
-
 M.lib = assert(os.getenv("VODUDID_LIB"), "VODUDID_LIB is not set (run the tests through ctest)")
 M.host = os.getenv("VODUDID_HOST")
 M.lua = os.getenv("VODUDID_LUA") or "lua5.1" -- the interpreter running the suite
@@ -11,48 +11,21 @@ M.sanitize = os.getenv("VODUDID_SANITIZE") == "1"
 -- Checked mode refuses the rows that make a memory or shell mistake on purpose.
 M.checked = os.getenv("VODUDID_CHECKED") == "1"
 
-local registered = false
--- Registers the library's globals into this interpreter, once.
-function M.load()
-  if not registered then
-    assert(package.loadlib(M.lib, "l_RegAllFun"))()
-    registered = true
-  end
+function M.load() -- registers the library's globals into this interpreter, once
+  if not MallocBuffer then assert(package.loadlib(M.lib, "l_RegAllFun"))() end
 end
 
-function M.quote(s)
-  return "'" .. tostring(s):gsub("'", "'\\''") .. "'"
-end
+function M.quote(s) return "'" .. tostring(s):gsub("'", "'\\''") .. "'" end
+function M.rmtree(dir) os.execute("rm -rf " .. M.quote(dir)) end
 
-function M.readfile(path)
-  local f = assert(io.open(path, "rb"))
-  local s = f:read("*a")
-  f:close()
-  return s
-end
+function M.readfile(path) local f = assert(io.open(path, "rb")) local s = f:read("*a") f:close() return s end
+function M.writefile(path, data) local f = assert(io.open(path, "wb")) f:write(data) f:close() end
 
-function M.writefile(path, data)
-  local f = assert(io.open(path, "wb"))
-  f:write(data)
-  f:close()
-end
-
--- A fresh empty directory; removed with M.rmtree.
-function M.tmpdir()
-  local p = io.popen("mktemp -d")
-  local d = p:read("*l")
-  p:close()
-  return d
-end
-
-function M.rmtree(dir)
-  os.execute("rm -rf " .. M.quote(dir))
-end
-
--- Runs a shell command line; returns stdout, stderr and the exit status.
+-- Runs a shell command line without input; returns stdout, stderr and the
+-- exit status (128 + the signal for a crash).
 function M.sh(cmdline)
   local out, err = os.tmpname(), os.tmpname()
-  local p = io.popen(string.format("( %s ) </dev/null >%s 2>%s; echo $?", cmdline, out, err))
+  local p = io.popen(("( %s ) </dev/null >%s 2>%s; echo $?"):format(cmdline, out, err))
   local rc = tonumber(p:read("*a"))
   p:close()
   local o, e = M.readfile(out), M.readfile(err)
@@ -61,30 +34,47 @@ function M.sh(cmdline)
   return o, e, rc
 end
 
-local preload = "assert(package.loadlib(os.getenv('VODUDID_LIB'), 'l_RegAllFun'))()"
+function M.tmpdir() return (M.sh("mktemp -d"):gsub("\n$", "")) end -- a fresh empty directory
 
--- Runs `code` as a script in a child lua5.1 with the library registered.
--- opts.cd: directory to run in; opts.prefix: shell text put before the
--- command (umask, environment). Returns stdout, stderr, exit status.
+local function cd(opts) return opts and opts.cd and "cd " .. M.quote(opts.cd) .. " && " or "" end
+
+-- Runs `code` in a child lua5.1 with the library registered. opts.cd: the
+-- directory to run in; opts.prefix: shell text put before the command.
 function M.run(code, opts)
-  opts = opts or {}
   local script = os.tmpname()
   M.writefile(script, code)
-  local cmd = string.format("%s%s%s -e %s %s",
-    opts.cd and ("cd " .. M.quote(opts.cd) .. " && ") or "",
-    opts.prefix or "",
-    M.lua, M.quote(preload), M.quote(script))
-  local o, e, rc = M.sh(cmd)
+  local o, e, rc = M.sh(cd(opts) .. (opts and opts.prefix or "") .. M.lua .. " -e "
+    .. M.quote("assert(package.loadlib(os.getenv('VODUDID_LIB'), 'l_RegAllFun'))()") .. " " .. M.quote(script))
   os.remove(script)
   return o, e, rc
 end
 
--- Runs the vodudid host with the given argument text (already quoted).
-function M.run_host(args, opts)
-  opts = opts or {}
-  return M.sh(string.format("%s%s %s",
-    opts.cd and ("cd " .. M.quote(opts.cd) .. " && ") or "",
-    M.quote(M.host), args))
+function M.run_host(args, opts) return M.sh(cd(opts) .. M.quote(M.host) .. " " .. args) end -- args quoted already
+
+-- Many calls in one child: `setup`, each row { call, results, printed }, then
+-- `teardown`. Each row is checked, named by its call: `results` is what it hands
+-- back (strings %q-quoted, so "12" is not 12; the rest through tostring; joined
+-- by blanks), `printed` what it writes to stdout (default nothing; @ stands for
+-- what setup wrote). Then stderr must be opts.stderr (default "") and the status 0.
+function M.rows(setup, rows, teardown, opts)
+  local code = { setup, [[io.write("\30")
+    local function row(...)
+      local t = {}
+      for i = 1, select("#", ...) do
+        local v = select(i, ...)
+        t[i] = type(v) == "string" and ("%q"):format(v) or tostring(v)
+      end
+      io.write("\31", table.concat(t, " "), "\30")
+    end]] }
+  for _, r in ipairs(rows) do code[#code + 1] = "row(" .. r[1] .. ")" end
+  local out, err, rc = M.run(table.concat(code, "\n") .. "\n" .. teardown, opts)
+  local head, i = out:match("^[^\30]*"), 0
+  for printed, results in out:gmatch("\30([^\30\31]*)\31([^\30]*)") do
+    i = i + 1
+    assert.are.same({ ((rows[i][3] or ""):gsub("@", head)), rows[i][2] }, { printed, results }, rows[i][1])
+  end
+  assert.are.equal(#rows, i, "rows run")
+  assert.are.same({ opts and opts.stderr or "", 0 }, { err, rc }, "stderr and exit status")
 end
 
 return M
