@@ -5,11 +5,17 @@
  * symbol of the library. Buffers are made only by Rebuild() below, which is
  * not a member and so adds nothing to the exported set.
  */
-#include "stdafx.h"
-
 #include "BCString.h"
 
+#include "xcomplier_def.h"  // _tcsinc
+
+#include <cctype>
+#include <cfenv>
 #include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <langinfo.h>
 #include <new>
 
 namespace {
@@ -65,11 +71,17 @@ inline int Clamp(long long v, int lo, int hi)
     return v < lo ? lo : (v > hi ? hi : (int)v);
 }
 
-// Clears the bytes after a cut at pCut up to the old end of the text, so
-// that everything after the terminator stays NUL.
+// NUL over every byte of the text from pCut on.
 inline void ClearTail(char* pCut)
 {
     memset(pCut, 0, strlen(pCut));
+}
+
+// True when nIndex indexes a character of the text at p (not its
+// terminator), looking at no more than nIndex + 1 bytes of it.
+inline bool InText(LPCBTSTR p, int nIndex)
+{
+    return p && nIndex >= 0 && strnlen(p, (size_t)nIndex + 1) > (size_t)nIndex;
 }
 
 } // namespace
@@ -98,9 +110,9 @@ CBCString::CBCString(LPCBTSTR lpch, int nLength) : m_pchData(nullptr), m_dwBuffL
         lpch = kNoText;
         nLength = 0;
     }
-    // Only up to the first NUL is read: the rest would not be text anyway.
-    size_t n = strnlen(lpch, (size_t)nLength);
-    Assign(m_pchData, m_dwBuffLen, (size_t)nLength + 1, lpch, n);
+    // All nLength bytes are copied: a NUL among them ends the text, and what
+    // follows it stays in the buffer for a host that restores that byte.
+    Assign(m_pchData, m_dwBuffLen, (size_t)nLength + 1, lpch, (size_t)nLength);
 }
 
 CBCString::~CBCString()
@@ -128,9 +140,9 @@ void CBCString::Empty()
 
 char CBCString::GetAt(int nIndex) const
 {
-    // Past the terminator every byte of the buffer is NUL (rule 4), so the
-    // capacity is the only bound needed.
-    if (!m_pchData || nIndex < 0 || (unsigned int)nIndex >= m_dwBuffLen)
+    // Index nIndex == length is the terminator: a scan of nIndex bytes
+    // proves the text reaches that far, one more would read past it.
+    if (!m_pchData || nIndex < 0 || strnlen(m_pchData, (size_t)nIndex) < (size_t)nIndex)
         return 0;
     return m_pchData[nIndex];
 }
@@ -142,14 +154,8 @@ char CBCString::operator[](int nIndex) const
 
 void CBCString::SetAt(int nIndex, char ch)
 {
-    // A non-NUL byte at nIndex means nIndex lies inside the text; the last
-    // byte of the buffer is never written, so a terminator always remains.
-    if (!m_pchData || nIndex < 0 || (unsigned int)nIndex + 1 >= m_dwBuffLen ||
-        m_pchData[nIndex] == 0)
-        return;
-    if (ch == 0)
-        ClearTail(m_pchData + nIndex);
-    else
+    // Only a byte of the text is replaced: its terminator stays where it is.
+    if (InText(m_pchData, nIndex))
         m_pchData[nIndex] = ch;
 }
 
@@ -188,8 +194,8 @@ const CBCString& CBCString::operator=(char ch)
         });
     } else {
         // A non-empty text means at least two bytes of buffer.
-        ClearTail(m_pchData + 1);
         m_pchData[0] = ch;
+        m_pchData[1] = 0;
     }
     return *this;
 }
@@ -282,26 +288,30 @@ CBCString CBCString::Right(int nCount) const
 // The bytes go to toupper/tolower as unsigned char values, the only defined
 // argument range; in the C locale that changes exactly the ASCII letters.
 
-void CBCString::MakeUpper()
+namespace {
+
+// Rebuilds the text with every byte passed through convert.
+void Convert(LPBTSTR& pchData, unsigned int& dwBuffLen, int (*convert)(int))
 {
-    LPCBTSTR p = OrEmpty(m_pchData);
+    LPCBTSTR p = OrEmpty(pchData);
     size_t n = strlen(p);
-    Rebuild(m_pchData, m_dwBuffLen, n + 1, [&](char* dst) {
+    Rebuild(pchData, dwBuffLen, n + 1, [&](char* dst) {
         for (size_t i = 0; i < n; ++i)
-            dst[i] = (char)toupper((unsigned char)p[i]);
+            dst[i] = (char)convert((unsigned char)p[i]);
         return true;
     });
 }
 
+} // namespace
+
+void CBCString::MakeUpper()
+{
+    Convert(m_pchData, m_dwBuffLen, ::toupper);
+}
+
 void CBCString::MakeLower()
 {
-    LPCBTSTR p = OrEmpty(m_pchData);
-    size_t n = strlen(p);
-    Rebuild(m_pchData, m_dwBuffLen, n + 1, [&](char* dst) {
-        for (size_t i = 0; i < n; ++i)
-            dst[i] = (char)tolower((unsigned char)p[i]);
-        return true;
-    });
+    Convert(m_pchData, m_dwBuffLen, ::tolower);
 }
 
 void CBCString::MakeReverse()
@@ -369,7 +379,7 @@ void CBCString::TrimRight(LPCBTSTR lpszTargets)
         }
     }
     if (pRun)
-        ClearTail(pRun);
+        *pRun = 0;  // one NUL cuts the whole run
 }
 
 void CBCString::TrimLeft()
@@ -397,20 +407,15 @@ int CBCString::Replace(char chOld, char chNew)
         return 0;
     char* p = m_pchData;
     size_t n = strlen(p);
-    char* pCut = nullptr;
     int nCount = 0;
     // The walk runs to the end the text had on entry: a NUL chNew cuts the
-    // text at the first hit, yet every hit is counted.
+    // text at the first hit, yet every hit is replaced and counted.
     for (size_t i = 0; i < n; ++i) {
         if (p[i] == chOld) {
             p[i] = chNew;
             ++nCount;
-            if (chNew == 0 && !pCut)
-                pCut = p + i;
         }
     }
-    if (pCut)
-        memset(pCut, 0, (size_t)(p + n - pCut));
     return nCount;
 }
 
@@ -469,10 +474,8 @@ int CBCString::Insert(int nIndex, char ch)
     size_t k = (size_t)Clamp(nIndex, 0, (int)n);
     Rebuild(m_pchData, m_dwBuffLen, n + 2, [&](char* dst) {
         memcpy(dst, p, k);
-        if (ch != 0) {  // a NUL ends the text at nIndex: nothing follows it
-            dst[k] = ch;
-            memcpy(dst + k + 1, p + k, n - k);
-        }
+        dst[k] = ch;  // a NUL ends the text here; the rest still follows it
+        memcpy(dst + k + 1, p + k, n - k);
         return true;
     });
     return 0;
@@ -510,18 +513,6 @@ int CBCString::Delete(int nIndex, int nCount)
 
 // ---- search --------------------------------------------------------------------------------
 
-namespace {
-
-// True when nStart indexes a character of the text (not its terminator),
-// looking at no more than nStart + 1 bytes and never past the buffer.
-inline bool InText(LPCBTSTR pchData, unsigned int dwBuffLen, int nStart)
-{
-    return pchData && nStart >= 0 && (unsigned int)nStart < dwBuffLen &&
-           strnlen(pchData, (size_t)nStart + 1) > (size_t)nStart;
-}
-
-} // namespace
-
 int CBCString::Find(char ch) const
 {
     return Find(ch, 0);
@@ -529,7 +520,7 @@ int CBCString::Find(char ch) const
 
 int CBCString::Find(char ch, int nStart) const
 {
-    if (!InText(m_pchData, m_dwBuffLen, nStart))
+    if (!InText(m_pchData, nStart))
         return -1;
     LPCBTSTR r = strchr(m_pchData + nStart, (unsigned char)ch);
     return r ? (int)(r - m_pchData) : -1;
@@ -550,7 +541,7 @@ int CBCString::Find(LPCBTSTR lpszSub) const
 
 int CBCString::Find(LPCBTSTR lpszSub, int nStart) const
 {
-    if (!InText(m_pchData, m_dwBuffLen, nStart))
+    if (!InText(m_pchData, nStart))
         return -1;
     LPCBTSTR pFrom = m_pchData + nStart;
     LPCBTSTR r = strstr(pFrom, OrEmpty(lpszSub));
@@ -588,6 +579,47 @@ long long ReadNumber(LPCBTSTR& rp)
     return v;
 }
 
+// The length snprintf gives for "%*.*f" with nWidth, nPrecision and v,
+// worked out without formatting: sign, integer digits, radix, nPrecision
+// digits, padded to nWidth. The one hard part is a rounding that carries
+// into a new leading digit (9.9999999996 to 8 places is 10.00000000); it is
+// decided exactly where that is cheap, and -1 asks the caller to measure
+// instead: a precision past 22 or a value from 1e22 on (powers of ten stop
+// being exact doubles), a value too close to the carry to tell, a rounding
+// mode other than to-nearest.
+long long FixedLength(double v, long long nWidth, long long nPrecision)
+{
+    static const double kPow10[23] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+        1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    long long nLen = std::signbit(v) ? 1 : 0;  // "-0.00" and "-nan" too
+    double a = std::fabs(v);
+    if (std::isnan(a) || std::isinf(a)) {
+        nLen += 3;  // "nan", "inf": the precision does not apply
+    } else {
+        if (nPrecision > 22 || !(a < 1e22) || fegetround() != FE_TONEAREST)
+            return -1;
+        int nDigits = 1;
+        while (nDigits < 22 && a >= kPow10[nDigits])
+            ++nDigits;
+        // Rounding to nPrecision places carries to 10^nDigits when the gap
+        // below it is at most half a unit of the last place. The gap is exact
+        // for a >= 10^nDigits / 2 (one subtraction of doubles within a factor
+        // of two); the half unit is within an ulp, hence the margin.
+        const double p10 = kPow10[nDigits], half = 0.5 / kPow10[nPrecision];
+        if (a >= p10 / 2) {
+            const double gap = p10 - a;
+            if (gap <= half * (1 - 0x1p-50))
+                ++nDigits;
+            else if (gap < half * (1 + 0x1p-50))
+                return -1;
+        }
+        nLen += nDigits;
+        if (nPrecision > 0)
+            nLen += (long long)strlen(nl_langinfo(RADIXCHAR)) + nPrecision;
+    }
+    return nLen > nWidth ? nLen : nWidth;
+}
+
 // The estimating walk: an upper guess of the output length, conversion by
 // conversion, reading the arguments it depends on from argList. Returns -1
 // at the first thing it has no rule for (a conversion outside its table, a
@@ -596,15 +628,19 @@ long long ReadNumber(LPCBTSTR& rp)
 long long EstimateLength(LPCBTSTR lpszFormat, va_list argList)
 {
     long long nMaxLen = 0;
+    // Literal text: each character adds the length of the whole rest of the
+    // format (what _tclen there would say), found from the total length
+    // instead of a scan per character.
+    const long long nTotal = (long long)strlen(lpszFormat);
+    auto rest = [&](LPCBTSTR p) { return nTotal - (p - lpszFormat); };
     for (LPCBTSTR lpsz = lpszFormat; *lpsz; lpsz = _tcsinc(lpsz)) {
-        // Literal text: each character adds the length of the whole rest.
         if (*lpsz != '%') {
-            nMaxLen += _tclen(lpsz);
+            nMaxLen += rest(lpsz);
             continue;
         }
         lpsz = _tcsinc(lpsz);
         if (*lpsz == '%') {
-            nMaxLen += _tclen(lpsz);
+            nMaxLen += rest(lpsz);
             continue;
         }
         long long nItemLen = 0, nWidth = 0, nPrecision = 0;
@@ -669,12 +705,15 @@ long long EstimateLength(LPCBTSTR lpszFormat, va_list argList)
             double v = va_arg(argList, double);
             if (nWidth > INT_MAX || nPrecision > INT_MAX - 6)
                 return -1;
-            // Measured: the value with the width and six digits beyond the
-            // precision, the same count the scratch formatting would give.
-            int n = snprintf(nullptr, 0, "%*.*f", (int)nWidth, (int)nPrecision + 6, v);
-            if (n < 0)
-                return -1;
-            nItemLen = n;
+            // The value with the width and six digits beyond the precision:
+            // counted where that is exact, else formatted to be measured.
+            nItemLen = FixedLength(v, nWidth, nPrecision + 6);
+            if (nItemLen < 0) {
+                int n = snprintf(nullptr, 0, "%*.*f", (int)nWidth, (int)nPrecision + 6, v);
+                if (n < 0)
+                    return -1;
+                nItemLen = n;
+            }
             break;
         }
         case 'n':
@@ -695,17 +734,13 @@ long long EstimateLength(LPCBTSTR lpszFormat, va_list argList)
     return nMaxLen;
 }
 
-// vsnprintf into dst of nSize bytes; afterwards every byte past the first
-// NUL is NUL (a %c of 0 would leave text behind the terminator). When the C
-// library fails part way, dst keeps what it wrote before the failure.
+// vsnprintf into the zero-filled dst of nSize bytes. Every byte it writes
+// stays, those after a %c of 0 included. When the C library fails part way,
+// dst keeps what it wrote before the failure, and its last byte stays NUL.
 int FormatInto(char* dst, size_t nSize, LPCBTSTR lpszFormat, va_list args)
 {
     int nOut = vsnprintf(dst, nSize, lpszFormat, args);
     dst[nSize - 1] = 0;
-    if (nOut < 0 || (size_t)nOut < nSize) {
-        size_t nText = strlen(dst), nEnd = nOut < 0 ? nSize : (size_t)nOut;
-        memset(dst + nText, 0, nEnd - nText);
-    }
     return nOut;
 }
 

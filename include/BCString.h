@@ -9,16 +9,34 @@
  *  1. A string has no buffer (m_pchData null) until it is first assigned or
  *     formatted; only the default constructor makes that state. Otherwise it
  *     owns one heap array (new char[]) holding a NUL-terminated text.
- *  2. The length is never stored: it is strlen of the buffer.
+ *  2. The length is never stored: it is strlen of the buffer, so the text
+ *     ends at the first NUL.
  *  3. Every operation that builds a buffer sizes it exactly as its comment
  *     says; the operations marked "in place" keep the present block, so the
  *     capacity can exceed length + 1. A buffer never grows in place.
- *  4. A new buffer is zero-filled before the text goes in; the bytes after
- *     the terminator stay NUL (in-place shortenings clear what they cut).
- *  5. Copies are deep: no sharing, no reference counting, no copy on write.
- *  6. A buffer is released when it is replaced and when the string dies.
- *  m_dwBuffLen holds the capacity of the present buffer (0 without one); it
- *  is what lets GetAt and SetAt refuse an index outside the buffer in O(1).
+ *  4. A new buffer is zero-filled, then receives exactly the bytes its
+ *     operation puts there, a NUL among them included: the counted
+ *     constructor all nLength bytes, Insert(i, NUL) the whole old text
+ *     around the NUL, Format everything vsnprintf writes (a %c of 0 too).
+ *  5. In place, an operation writes only the bytes its comment names:
+ *     Empty, TrimRight() and TrimRight(ch) put NUL over each byte they
+ *     remove; TrimRight(set) and SetAt(i, NUL) write a single NUL;
+ *     Replace(ch, NUL) writes NUL over each replaced byte and nothing else;
+ *     Remove and Delete zero the old length + 1 bytes and copy the new text
+ *     back; operator=(char) on a reused buffer writes bytes 0 and 1 only.
+ *     Bytes past such a NUL keep their values, so a host that writes a byte
+ *     back through GetBuffer gets its old text back.
+ *  6. Copies are deep: no sharing, no reference counting, no copy on write.
+ *  7. A buffer is released when it is replaced and when the string dies.
+ *  m_dwBuffLen is kept at the capacity of the buffer the class built, for a
+ *  debugger's eyes only: nothing reads it, so a derived class may install a
+ *  text of its own in m_pchData and leave m_dwBuffLen as it was.
+ *
+ * Index checks: a negative index is refused at no cost. An index above the
+ * length is found with strnlen(text, index + 1), a scan bounded by the index
+ * and never by the length: GetAt, operator[], SetAt and the Find forms with
+ * a start cost O(index) instead of O(1), the price of never reading outside
+ * a buffer whose capacity the class does not trust itself to know.
  *
  * Forgiving edges: a null pointer argument is read as the empty text; a
  * string without a buffer is read as the empty text (operations that build a
@@ -36,9 +54,7 @@
 
 #include <stdarg.h>
 
-#ifndef VODUDID_API
-#define VODUDID_API __attribute__((visibility("default")))
-#endif
+#include "vodUdid_api.h"
 
 typedef char* LPBTSTR;
 typedef const char* LPCBTSTR;
@@ -53,9 +69,9 @@ public:
     CBCString(const CBCString& stringSrc);
     // A buffer of strlen(lpsz) + 1 bytes (1 byte for null).
     CBCString(LPCBTSTR lpsz);
-    // A buffer of nLength + 1 bytes holding the first nLength bytes at lpch;
-    // a NUL among them ends the text there (nothing after it is read).
-    // A negative nLength or a null lpch gives the empty text, 1 byte.
+    // A buffer of nLength + 1 bytes holding all nLength bytes at lpch, which
+    // must be readable; a NUL among them ends the text, the bytes after it
+    // are kept. A negative nLength or a null lpch gives the empty text, 1 byte.
     CBCString(LPCBTSTR lpch, int nLength);
     ~CBCString();
 
@@ -64,15 +80,15 @@ public:
     int GetLength() const;
     // True exactly when the length is 0.
     bool IsEmpty() const;
-    // Clears the text in place; the buffer and its capacity stay.
+    // In place: NUL over every byte of the text; the capacity stays.
     void Empty();
     // The byte at nIndex for 0 <= nIndex <= length (the NUL at length);
-    // NUL for any other index.
+    // NUL for any other index (see "Index checks" above).
     char GetAt(int nIndex) const;
     // Same as GetAt.
     char operator[](int nIndex) const;
-    // Stores ch at nIndex for 0 <= nIndex < length; a NUL cuts the text
-    // there. Any other index is ignored.
+    // Stores ch at nIndex for 0 <= nIndex < length, in place; a NUL cuts
+    // the text there and is the only byte written. Any other index is ignored.
     void SetAt(int nIndex, char ch);
     // The buffer itself (null without a buffer); valid until the buffer is
     // replaced or the string destroyed.
@@ -87,7 +103,8 @@ public:
     // A buffer of strlen(lpsz) + 1 bytes; lpsz may point into the own text.
     const CBCString& operator=(LPCBTSTR lpsz);
     // The one-character text ch (empty for NUL). Reuses the present buffer
-    // when the text is not empty, else builds a 2-byte buffer.
+    // when the text is not empty (bytes 0 and 1 written), else builds a
+    // 2-byte buffer.
     const CBCString& operator=(char ch);
 
     // ---- appending: each builds a buffer of exactly the new size ----------
@@ -123,12 +140,12 @@ public:
     void MakeReverse();
 
     // ---- trimming ------------------------------------------------------------
-    // In place: trailing spaces (0x20 only) become NUL.
+    // In place: each trailing space (0x20 only) becomes NUL.
     void TrimRight();
-    // In place: trailing chTarget bytes; NUL trims nothing.
+    // In place: each trailing chTarget byte becomes NUL; NUL trims nothing.
     void TrimRight(char chTarget);
-    // In place: the trailing run of bytes found in lpszTargets; an empty or
-    // null set trims nothing.
+    // In place: one NUL at the start of the trailing run of bytes found in
+    // lpszTargets; an empty or null set trims nothing.
     void TrimRight(LPCBTSTR lpszTargets);
     // Rebuilt with the length before trimming + 1 bytes, even when nothing
     // is trimmed: leading spaces (0x20 only) removed.
@@ -140,23 +157,26 @@ public:
 
     // ---- editing -------------------------------------------------------------
     // In place: every chOld byte of the text as it was becomes chNew;
-    // returns how many. A NUL chNew cuts the text at the first one but every
-    // occurrence is still counted; a NUL chOld matches nothing.
+    // returns how many. A NUL chNew cuts the text at the first one, yet
+    // every occurrence is replaced and counted; a NUL chOld matches nothing.
     int Replace(char chOld, char chNew);
     // Every non-overlapping lpszOld, left to right over the original text,
     // becomes lpszNew; returns how many. Rebuilt with new length + 1 bytes
     // even when nothing matched; an empty lpszOld changes nothing, returns 0.
     int Replace(LPCBTSTR lpszOld, LPCBTSTR lpszNew);
     // In place: removes every chRemove byte; returns how many (NUL: 0).
+    // The old length + 1 bytes are zeroed before the new text goes back.
     int Remove(char chRemove);
     // Rebuilt with length + 2 bytes: ch inserted before index nIndex
-    // (clamped to 0..length). Always returns 0.
+    // (clamped to 0..length); a NUL ends the text there, the rest follows
+    // it in the buffer. Always returns 0.
     int Insert(int nIndex, char ch);
     // Rebuilt with length + strlen(pstr) + 1 bytes: pstr inserted before
     // nIndex (clamped); pstr may point into the own text. Always returns 0.
     int Insert(int nIndex, LPCBTSTR pstr);
     // In place: removes nCount bytes from nIndex (nIndex clamped to
-    // 0..length, nCount to 0..length - nIndex). Always returns 0.
+    // 0..length, nCount to 0..length - nIndex), zeroing as Remove does.
+    // Always returns 0.
     int Delete(int nIndex, int nCount);
 
     // ---- search (nothing changes) ----------------------------------------------
@@ -189,7 +209,7 @@ public:
 
 protected:
     LPBTSTR m_pchData;         // the owned buffer, or null
-    unsigned int m_dwBuffLen;  // DWORD: capacity of m_pchData in bytes, 0 without
+    unsigned int m_dwBuffLen;  // DWORD: capacity of the last buffer built; never read
 };
 
 #endif /* BCSTRING_H */

@@ -19,9 +19,8 @@
 #include <lua.h>
 #endif
 
-/* The library is built with hidden visibility: only what carries this mark
- * is exported. */
-#define VODUDID_API __attribute__((visibility("default")))
+/* VODUDID_API, the export mark of everything declared below. */
+#include "vodUdid_api.h"
 
 #ifdef __cplusplus
 extern "C" {

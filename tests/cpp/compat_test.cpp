@@ -8,58 +8,51 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
-
-static const std::string kExe = fs::read_symlink("/proc/self/exe").string();
+using namespace testing::internal;  // CaptureStdout, GetCapturedStderr and kin
 
 TEST(GetModuleFileName, ReturnsTheBufferSizeAndTerminatesOnlyTheLastByte)
 {
+    const std::string exe = fs::read_symlink("/proc/self/exe").string();
     char szPath[XC_MAX_PATH];
-    memset(szPath, 'z', sizeof szPath);
-    EXPECT_EQ(260u, GetModuleFileName(NULL, szPath, XC_MAX_PATH));
-    EXPECT_EQ(kExe + std::string(259 - kExe.size(), 'z'), szPath);
+    EXPECT_EQ(260u, GetModuleFileName(NULL, (char*)memset(szPath, 'z', sizeof szPath), XC_MAX_PATH));
+    EXPECT_EQ(exe + std::string(259 - exe.size(), 'z'), szPath);
     GetModuleDirectory(szPath); // zero-fills first: the full path, file name included
-    EXPECT_EQ(kExe, szPath);
-
-    for (int n : {5, (int)kExe.size(), 0, -1}) { // too small: message and 0
+    EXPECT_EQ(exe, szPath);
+    for (int n : {5, (int)exe.size(), 0, -1}) { // too small: message and 0
         char szSmall[XC_MAX_PATH] = {};
         CaptureStderr();
         EXPECT_EQ(0u, GetModuleFileName(NULL, szSmall, n)) << n;
         std::string err = GetCapturedStderr();
-        EXPECT_EQ(0u, err.rfind("readlink failed:: ", 0)) << err;
-        EXPECT_EQ('\n', err.back());
+        EXPECT_TRUE(err.rfind("readlink failed:: ", 0) == 0 && err.back() == '\n') << err;
         EXPECT_EQ('\0', szSmall[std::max(n, 0)]) << "wrote past the given size";
     }
 }
 
+// Rows worked out by hand from the bit layout (day 0-4, month 5-8, year - 1980
+// from 9; second 0-4, minute 5-10, hour 11-15), spills and 16-bit cuts included.
 TEST(SystemTimeToFileTime, PacksUnmaskedFieldsInto16BitWords)
 {
-    std::mt19937 rng(42);
-    for (int i = 0; i < 20000; ++i) {
-        SYSTEMTIME st;
-        for (WORD* f = &st.wYear; f <= &st.wMilliseconds; ++f)
-            *f = (WORD)(i % 2 ? rng() % 64 : rng());
-        st.wYear = (WORD)(i % 3 ? 1900 + rng() % 300 : rng());
-        FILETIME ft = {(DWORD)rng(), (DWORD)rng()}, before = ft;
-        ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-        // Model: fields shifted in wide integers and OR-ed, spilling, then 16 bits.
-        long long time = (st.wHour * 2048LL | st.wMinute * 32LL | st.wSecond) & 0xFFFF;
-        long long date = ((((long long)st.wYear - 1980) & 0x7F) * 512 | st.wMonth * 32LL | st.wDay) & 0xFFFF;
-        ASSERT_EQ((before.dwLowDateTime & 0xFFFF0000u) | time, ft.dwLowDateTime);
-        ASSERT_EQ((before.dwHighDateTime & 0xFFFF0000u) | date, ft.dwHighDateTime);
-        FILETIME copy = {};
-        EXPECT_TRUE(LocalFileTimeToFileTime(&ft, &copy));
-        ASSERT_EQ(0, memcmp(&ft, &copy, sizeof ft));
+    struct Row { const char* name; WORD y, mo, d, h, mi, s; DWORD date, time; } rows[] = {
+        {"2020-06-15 13:45:30", 2020, 6, 15, 13, 45, 30, 20687, 28094},
+        {"second 32 ORs into minute 1", 1980, 1, 1, 0, 1, 32, 33, 32},
+        {"1979 wraps to 127, second 59 spills", 1979, 12, 31, 23, 59, 59, 65439, 49019},
+        {"2108 wraps to 0, hour 32 cut off", 2108, 2, 3, 32, 0, 0, 67, 0},
+        {"month 16 and minute 64 spill upwards", 1980, 16, 40, 1, 64, 0, 552, 2048},
+    };
+    for (const Row& r : rows) {
+        SYSTEMTIME st = {r.y, r.mo, 0xFFFF, r.d, r.h, r.mi, r.s, 0xFFFF}; // day of week, ms: unread
+        FILETIME ft = {0xA5A5FFFFu, 0x5A5AFFFFu}, copy = {};
+        EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
+        EXPECT_EQ(0xA5A50000u | r.time, ft.dwLowDateTime) << r.name; // high words untouched
+        EXPECT_EQ(0x5A5A0000u | r.date, ft.dwHighDateTime) << r.name;
+        EXPECT_TRUE(LocalFileTimeToFileTime(&ft, &copy) && !memcmp(&ft, &copy, sizeof ft)) << r.name;
     }
 }
 
@@ -72,38 +65,34 @@ TEST(Files, TempFileNameCreatesTheFileAndLengthMeasuresIt)
     EXPECT_EQ(0u, GetTempFileName(dir.c_str(), "abc", 77, szName));
     umask(old);
     EXPECT_EQ(dir + "/abc.tmp", szName);
-    struct stat sb;
-    ASSERT_EQ(0, stat(szName, &sb));
-    EXPECT_EQ(0664u, sb.st_mode & 07777);
-
+    EXPECT_EQ(fs::perms(0664), fs::status(szName).permissions());
+    auto length = [](const std::string& f) { return GetFileLength((signed char*)f.c_str()); };
     std::ofstream(szName, std::ios::binary) << std::string(12345, 'x');
-    EXPECT_EQ(12345u, GetFileLength((signed char*)szName));
+    EXPECT_EQ(12345u, length(szName));
     GetTempFileName(dir.c_str(), "abc", 0, szName); // an existing file is cut to 0
-    EXPECT_EQ(0u, GetFileLength((signed char*)szName));
-    EXPECT_EQ(0u, GetFileLength((signed char*)(dir + "/missing").c_str()));
+    EXPECT_EQ(0u, length(szName) + length(dir + "/missing"));
     fs::remove_all(dir);
-
     char szTmp[8] = "xxxxxxx";
-    EXPECT_EQ(0u, GetTempPath(0, szTmp));
-    EXPECT_EQ(0, memcmp(szTmp, "/tmp\0xx", 8));
+    EXPECT_TRUE(GetTempPath(0, szTmp) == 0 && memcmp(szTmp, "/tmp\0xx", 8) == 0);
 }
 
+// Every byte 1..255, then a letter that changes (the last byte too), through strlwr and strupr: in
+// the C locale exactly the letters of this fixed table change.
 TEST(Text, CaseFunctionsTclenAndTcsinc)
 {
-    char lower[256], upper[256];
+    const char upper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ", lower[] = "abcdefghijklmnopqrstuvwxyz";
+    std::string all;
     for (int c = 1; c < 256; ++c)
-        lower[c - 1] = upper[c - 1] = (char)c;
-    lower[255] = upper[255] = 0;
-    EXPECT_EQ(lower, strlwr(lower));
-    EXPECT_EQ(upper, strupr(upper));
-    for (int c = 1; c < 256; ++c) {
-        EXPECT_EQ((unsigned char)tolower(c), (unsigned char)lower[c - 1]) << c;
-        EXPECT_EQ((unsigned char)toupper(c), (unsigned char)upper[c - 1]) << c;
+        all += (char)c;
+    for (auto [f, from, to] : {std::tuple{&strlwr, upper, lower}, std::tuple{&strupr, lower, upper}}) {
+        std::string s = all + from[0], want = s;
+        for (char& c : want) c = strchr(from, c) ? to[strchr(from, c) - from] : c;  // no NUL in want
+        EXPECT_EQ(&s[0], f(&s[0]));
+        EXPECT_EQ(want, s);
     }
-    const char* s = "\xC3\xA9x"; // a two-byte character, then x
-    EXPECT_EQ(3u, _tclen(s));    // the whole rest, not one character
-    EXPECT_EQ(s + 1, _tcsinc(s));
-    EXPECT_EQ(0u, _tclen(s + 3));
+    const char* t = "\xC3\xA9x"; // a two-byte character, then x
+    EXPECT_EQ(3u, _tclen(t)); // the whole rest, not one character
+    EXPECT_TRUE(_tcsinc(t) == t + 1 && _tclen(t + 3) == 0);
 }
 
 TEST(Output, MessageBoxDebugFunctionAndLoadLibraryWriteToStdout)
@@ -113,7 +102,6 @@ TEST(Output, MessageBoxDebugFunctionAndLoadLibraryWriteToStdout)
     DebugFunction(false, "hidden");
     DebugFunction(true, "shown");
     EXPECT_EQ("text\nshown", GetCapturedStdout());
-
     const char* lib = getenv("VODUDID_LIB");
     CaptureStdout();
     HMODULE h = LoadLibrary(lib);
@@ -127,23 +115,19 @@ TEST(Output, MessageBoxDebugFunctionAndLoadLibraryWriteToStdout)
               GetCapturedStdout());
 }
 
-TEST(Threads, CreateThreadReturnsZeroNotAHandle)
+// CreateThread and the charset conversions pass on what pthread and the C library say.
+TEST(Posix, CreateThreadAndCharsetsPassResultsOn)
 {
     static std::atomic<int> ran{0};
-    int value = 5;
-    DWORD id = 0xDEADBEEF;
+    int value = 5, id = 0xDEADBEEF;
     EXPECT_EQ(0, CreateThread(nullptr, 0, [](void* p) -> void* { ran = *(int*)p; return nullptr; },
-                              &value, 0, &id));
-    EXPECT_EQ(0xDEADBEEFu, id); // the id is not passed back
+                              &value, 0, (DWORD*)&id));
+    EXPECT_EQ((int)0xDEADBEEF, id); // the id is not passed back
     for (int i = 0; i < 5000 && ran == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(5, ran);
-}
-
-TEST(Charsets, ConversionsFollowTheCLocale)
-{
     wchar_t wide[8];
-    char narrow[8];
+    char narrow[8] = "";
     EXPECT_EQ(3, MultiByteToWideChar(0, 0, "abc", -1, wide, 8));
     EXPECT_EQ(3, WideCharToMultiByte(0, 0, wide, -1, narrow, 8, nullptr, nullptr));
     EXPECT_STREQ("abc", narrow);
