@@ -62,7 +62,7 @@ function M.rows(setup, rows, teardown, opts)
       local t = {}
       for i = 1, select("#", ...) do
         local v = select(i, ...)
-        t[i] = type(v) == "string" and ("%q"):format(v) or tostring(v)
+        t[i] = type(v) == "string" and ("%q"):format(v):gsub("\\0%f[%D]", "\\000") or tostring(v) -- LuaJIT's %q: \0
       end
       io.write("\31", table.concat(t, " "), "\30")
     end]] }
