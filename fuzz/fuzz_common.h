@@ -89,7 +89,8 @@ inline void PushPoolValue(lua_State* L, FuzzedDataProvider& in)
 }
 
 /* k, as any of the numbers whose 32-bit cut is k: itself or k plus a
- * multiple of 2^32. No fractions: lua_tointeger rounds them its own way. */
+ * multiple of 2^32 (no fractions: beside 2^52 a double has no room left
+ * for one, and k + 0.5 would round to k + 1). */
 inline void PushCut32(lua_State* L, FuzzedDataProvider& in, long long k)
 {
     static const double kWraps[] = {0, 4294967296.0, -4294967296.0, 4503599627370496.0};
