@@ -8,6 +8,7 @@ packages=(
   lua5.1 liblua5.1-0-dev lua-busted
   libgtest-dev libbenchmark-dev zlib1g-dev
   binutils coreutils
+  clang libclang-rt-14-dev valgrind clang-tidy cppcheck gcovr
 )
 
 missing=()
