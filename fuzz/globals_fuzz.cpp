@@ -192,7 +192,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fclose(f);
     Run run{fz::NewState(bChecked), in, {}, {}, {}, bChecked};
 #if VODUDID_FUZZ_LUA_FILES
-    luaopen_io(run.L);
+    lua_pushcfunction(run.L, luaopen_io);
+    lua_call(run.L, 0, 1);
     lua_getfield(run.L, -1, "stdout");
     lua_setfield(run.L, LUA_GLOBALSINDEX, "__stdout");
     lua_settop(run.L, 0);
