@@ -178,6 +178,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     fz::SilenceStdout();
     char szTemplate[] = "/tmp/vodudid-fuzz-XXXXXX";
     g_dir = mkdtemp(szTemplate);
+    atexit([] { (void)!system(("rm -rf " + g_dir).c_str()); }); // the directory goes with us
     return chdir(g_dir.c_str());
 }
 
