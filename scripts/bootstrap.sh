@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev zlib1g-dev
   binutils coreutils
   xxd python3
+  clang libclang-rt-14-dev valgrind clang-tidy cppcheck gcovr
 )
 
 missing=()

@@ -20,3 +20,14 @@ cmake -S . -B build-luajit -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVODUDID_LUAJIT=ON
   -DVODUDID_CWD_RUNPATH=OFF -DVODUDID_BENCH=OFF
 cmake --build build-luajit -j "$jobs"
 (cd build-luajit && ctest --output-on-failure -j "$jobs")
+
+# Data races: the globals on several states and threads at once.
+bash scripts/tsan.sh
+
+# The fuzz targets, each for a short fixed run, where clang is installed.
+if command -v clang++ >/dev/null; then
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+        -DVODUDID_FUZZ=ON -DBUILD_TESTING=OFF -DVODUDID_BENCH=OFF
+  cmake --build build-fuzz -j "$jobs"
+  (cd build-fuzz/fuzz && ctest --output-on-failure)
+fi

@@ -65,11 +65,6 @@ inline void PushTransferred(lua_State* L, ssize_t nDone, int nLen)
 
 } // namespace
 
-/* The line buffer of "fgetALine": the library's only static data. A plain
- * zero-initialised array, so it costs no constructor and no guard. It is
- * shared by every Lua state in the process (no two calls may overlap). */
-static char aLine[kLineLen];
-
 extern "C" {
 
 /* ---- C streams ---------------------------------------------------------- */
@@ -137,6 +132,9 @@ int l_fgetALine(lua_State* L)
         lua_pushboolean(L, 0);
         return 1;
     }
+    // A buffer of this call's own (1 KiB of stack): nothing is shared, so
+    // Lua states on several threads may read lines at the same time.
+    char aLine[kLineLen];
     ZeroMemory(aLine, sizeof aLine);
     // errno is cleared so that a reason found after the read is this read's.
     errno = 0;

@@ -1,0 +1,79 @@
+/*
+ * CBCString operation sequences against std::string. Texts hold no zero
+ * byte; a NUL that an operation stores cuts the text there, which the model
+ * states once after every step. Texts stay below 4 KiB: growth without
+ * bound would be the fuzzer's doing, not the class's.
+ */
+#include <algorithm>
+
+#include "BCString.h"
+#include "fuzz_common.h"
+
+namespace {
+int Sign(int v) { return (v > 0) - (v < 0); }
+int Clamp(int v, int lo, int hi) { return std::max(lo, std::min(v, hi)); }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider in(data, size);
+    CBCString cs;
+    std::string m, t;
+    while (in.remaining_bytes() > 0) {
+        int op = in.ConsumeIntegralInRange(0, 21), len = (int)m.size(), r = 0, want = 0;
+        int a = in.ConsumeIntegralInRange(-3, len + 3), b = in.ConsumeIntegralInRange(-3, len + 3);
+        char ch = in.ConsumeIntegral<char>();
+        t = in.ConsumeRandomLengthString(16);
+        std::replace(t.begin(), t.end(), '\0', 'z');
+        if (len > 4096 && op < 3)
+            op = 3;
+        CBCString copy(cs);
+        switch (op) {
+        case 0: cs += t.c_str(); m += t; break;
+        case 1: cs += ch; m += ch; break;
+        case 2: cs += copy; m += m; break;
+        case 3: cs = t.c_str(); m = t; break;
+        case 4: cs = ch; m = std::string(1, ch); break;
+        case 5: cs = cs.Mid(a, b); a = Clamp(a, 0, len); m = m.substr(a, Clamp(b, 0, len - a)); break;
+        case 6: cs = cs.Left(a); m = m.substr(0, Clamp(a, 0, len)); break;
+        case 7: cs = cs.Right(a); m = m.substr(len - Clamp(a, 0, len)); break;
+        case 8: cs.MakeUpper(); for (char& c : m) c = (char)toupper((unsigned char)c); break;
+        case 9: cs.MakeReverse(); std::reverse(m.begin(), m.end()); break;
+        case 10: cs.TrimRight(t.c_str()); m.erase(m.find_last_not_of(t) + 1); break;
+        case 11: cs.TrimLeft(t.c_str()); m.erase(0, std::min(m.find_first_not_of(t), m.size())); break;
+        case 12: cs.TrimRight(ch); if (ch) m.erase(m.find_last_not_of(ch) + 1); break;
+        case 13: r = cs.Replace(ch, t[0]);
+            want = ch ? (int)std::count(m.begin(), m.end(), ch) : 0;
+            if (ch) std::replace(m.begin(), m.end(), ch, t[0]);
+            break;
+        case 14: {
+            std::string from = t.substr(0, 2), to = t.substr(from.size()), res;
+            r = cs.Replace(from.c_str(), to.c_str());
+            size_t i = 0, j;
+            for (; !from.empty() && (j = m.find(from, i)) != std::string::npos; i = j + from.size(), ++want)
+                res += m.substr(i, j - i) + to;
+            if (want) m = res + m.substr(i);
+            break;
+        }
+        case 15: r = cs.Remove(ch); want = ch ? (int)std::count(m.begin(), m.end(), ch) : 0;
+            m.erase(std::remove(m.begin(), m.end(), ch), m.end()); break;
+        case 16: cs.Insert(a, t.c_str()); m.insert(Clamp(a, 0, len), t); break;
+        case 17: cs.Delete(a, b); a = Clamp(a, 0, len); m.erase(a, Clamp(b, 0, len - a)); break;
+        case 18: r = cs.Find(ch, a);
+            want = !ch ? -2 : a < 0 || a >= len ? -1 : (int)m.find(ch, a);
+            break;
+        case 19: r = cs.Find(t.c_str(), a); want = t.empty() ? -2 : a < 0 || a >= len ? -1 : (int)m.find(t, a);
+            if (want >= 0) want -= a;
+            break;
+        case 20: r = Sign(cs.Compare(t.c_str())); want = Sign(strcmp(t.c_str(), m.c_str())); break;
+        default: cs.SetAt(a, ch); if (a >= 0 && a < len) m[a] = ch;
+            m = m.c_str(), r = cs.GetAt(b);
+            want = b >= 0 && b <= (int)m.size() ? m.c_str()[b] : 0;
+        }
+        m = m.c_str(); // a stored NUL ends the text
+        LPCBTSTR p = cs;
+        if ((want != -2 && r != want) || m != (p ? p : "") || cs.GetLength() != (int)m.size())
+            abort();
+    }
+    return 0;
+}

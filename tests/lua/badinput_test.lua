@@ -1,0 +1,60 @@
+-- docs/bad-input.md, row by row: each call runs in a child interpreter of
+-- its own after the page's preamble, must give exactly the page's result,
+-- and must leave the library working (a valid call afterwards).
+local support = require("support")
+
+local here = debug.getinfo(1, "S").source:match("^@(.*/)") or "./"
+local doc = support.readfile(here .. "../../docs/bad-input.md")
+local preamble = assert(doc:match("```text\n(.-)```"), "preamble block")
+local rows = {}
+for kind, call, gives in doc:gmatch("\n| ([^|\n]-) | `([^\n]-)` | ([^\n]-) |") do
+  rows[#rows + 1] = { kind = kind, call = call, gives = gives }
+end
+
+local epilogue = [[
+local v = MallocBuffer(4)
+StringtoBuffer(v, "0a0b0c0d")
+local s = fopen("in.txt", "rb")
+assert(BufferToString(v, 4) == "0a0b0c0d" and fgetALine(s) == "line\n", "valid calls fail")
+fclose(s) fclose(f) LFclose(fd) FreeBuffer(v) FreeBuffer(h) FreeBuffer(g)
+]]
+
+local function show_code(call)
+  return "local function show(...) local t = {} for i = 1, select('#', ...) do local v = select(i, ...)\n"
+    .. "t[i] = type(v) == 'string' and ('%q'):format(v) or tostring(v) end return table.concat(t, ', ') end\n"
+    .. "local r = show(" .. call .. ")\n" .. epilogue
+    .. "local o = io.open('result', 'w') o:write(r) o:close()\n"
+end
+
+describe("bad-input catalogue", function()
+  it("has a row for every global", function()
+    local list = "local b = {} for k in pairs(_G) do b[k] = 1 end "
+      .. "assert(package.loadlib(os.getenv('VODUDID_LIB'), 'l_RegAllFun'))() "
+      .. "for k in pairs(_G) do if not b[k] then print(k) end end"
+    local out = support.sh(support.lua .. " -e " .. support.quote(list))
+    local names = {}
+    for name in out:gmatch("[^\n]+") do
+      names[#names + 1] = name
+      assert(doc:find("[^%w_]" .. name .. "%("), name .. " has no row")
+    end
+    assert.are.equal(48, #names)
+  end)
+
+  for _, row in ipairs(rows) do
+    local reason = row.gives:match("^%((pending: .-)%)$")
+    if reason then
+      pending(row.call .. " - " .. reason)
+    elseif not row.gives:match("^%(not run") then
+      it(row.kind .. ": " .. row.call, function()
+        local dir = support.tmpdir()
+        support.writefile(dir .. "/in.txt", "line\n")
+        local _, err, rc = support.run(preamble .. show_code(row.call), { cd = dir })
+        local f = io.open(dir .. "/result")
+        local got = f and f:read("*a")
+        if f then f:close() end
+        support.rmtree(dir)
+        assert.are.same({ row.gives, 0 }, { got and "`" .. got .. "`" or err, rc })
+      end)
+    end
+  end
+end)
