@@ -36,7 +36,7 @@ const char kLibName[] = "libvodUdid.so";
 
 void PrintUsage(FILE* out)
 {
-    fprintf(out,
+    (void)fprintf(out,
             "usage: %s [--lib PATH] [--checked] [-e CHUNK]... [SCRIPT|-] [ARGS...]\n"
             "  --lib PATH  load the library from PATH (default: %s beside %s,\n"
             "              then the installed one)\n"
@@ -92,7 +92,7 @@ int Report(lua_State* L, int status)
 {
     if (status != 0) {
         const char* msg = lua_tostring(L, -1);
-        fprintf(stderr, "%s: %s\n", kProgName, msg ? msg : "(error object is not a string)");
+        (void)fprintf(stderr, "%s: %s\n", kProgName, msg ? msg : "(error object is not a string)");
         lua_pop(L, 1);
         return 1;
     }
@@ -142,11 +142,11 @@ lua_CFunction LoadEntry(const std::string& libPath)
         // its functions.
         lua_CFunction entry = (lua_CFunction)dlsym(lib, "l_RegAllFun");
         if (entry == NULL)
-            fprintf(stderr, "%s: no l_RegAllFun in '%s': %s\n", kProgName, path.c_str(),
+            (void)fprintf(stderr, "%s: no l_RegAllFun in '%s': %s\n", kProgName, path.c_str(),
                     dlerror());
         return entry;
     }
-    fputs(errors.c_str(), stderr);
+    (void)fputs(errors.c_str(), stderr);
     return NULL;
 }
 
@@ -186,7 +186,7 @@ int RunMain(lua_State* L, int argc, char** argv)
             afterDashDash = true;
             break;
         } else if (a[0] == '-' && a[1] != '\0') {
-            fprintf(stderr, "%s: unrecognized option '%s'\n", kProgName, a);
+            (void)fprintf(stderr, "%s: unrecognized option '%s'\n", kProgName, a);
             PrintUsage(stderr);
             return 2;
         } else {
@@ -232,7 +232,7 @@ int main(int argc, char** argv)
 {
     lua_State* L = luaL_newstate();
     if (L == NULL) {
-        fprintf(stderr, "%s: cannot create Lua state\n", kProgName);
+        (void)fprintf(stderr, "%s: cannot create Lua state\n", kProgName);
         return 2;
     }
     int status = RunMain(L, argc, argv);

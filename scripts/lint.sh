@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Static checks over the library's own sources (vodUdid/, include/):
+# Static checks over the library's own sources (vodUdid/, include/, host/, module/):
 #   1. the compiler with -Wconversion on top of -Wall -Wextra,
 #   2. clang-tidy with the bugprone-*, cert-* and performance-* checks,
 #   3. cppcheck (warning, performance, portability).
@@ -8,14 +8,16 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 files=("$@")
-[ ${#files[@]} -eq 0 ] && files=(vodUdid/*.cpp include/*.cpp)
-incs=(-Iinclude -IvodUdid $(pkg-config --cflags lua5.1))
+[ ${#files[@]} -eq 0 ] && files=(vodUdid/*.cpp include/*.cpp host/*.cpp module/*.cpp)
+# The host and the module get these from CMake; any value will do here.
+incs=(-Iinclude -IvodUdid $(pkg-config --cflags lua5.1) -DVODUDID_VERSION='"0"'
+      -DVODUDID_LIBDIR_FROM_BINDIR='"../lib"' -DVODUDID_SONAME='"libvodUdid.so.0"')
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 for f in "${files[@]}"; do
   g++ -std=c++17 -fsyntax-only -Wall -Wextra -Wconversion "${incs[@]}" "$f" 2>&1 |
-    grep -E '^[^ ]+:[0-9]+:[0-9]+: warning:' >>"$out/conversion"
+    grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' >>"$out/conversion"
   # Two checks are left out: the exported functions' parameter lists and the
   # printf-style Format are the interface hosts already link against, so
   # "easily swappable parameters" and "C-style variadic" cannot be acted on.

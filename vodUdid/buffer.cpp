@@ -314,7 +314,7 @@ int l_CharstoBuffer(lua_State* L)
     const char* lpStr = ArgText(L, 2);
     // Up to the text's first zero byte, and no terminator written.
     if (lpBuffer != NULL && lpStr != NULL)
-        memcpy(lpBuffer, lpStr, strlen(lpStr));
+        memcpy(lpBuffer, lpStr, strlen(lpStr)); // NOLINT(bugprone-not-null-terminated-result)
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 

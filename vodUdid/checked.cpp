@@ -61,6 +61,8 @@ const size_t kQuarantineBytes = (size_t)64 << 20;
 /* Bytes "TraceBuffer" reads at most: its trace area. */
 const uint64_t kTraceAreaLen = 512;
 
+// Messages are built in arrays of this size; one cut short still says
+// enough, so snprintf's count is dropped wherever one is made.
 const size_t kMessageLen = 640;
 
 /* Where the script stood: the chunk and line of the nearest Lua function
@@ -142,9 +144,9 @@ SiteText Text(const Site& site)
 {
     SiteText t;
     if (site.nLine >= 0)
-        snprintf(t.sz, sizeof t.sz, "%s:%d", site.szSource, site.nLine);
+        (void)snprintf(t.sz, sizeof t.sz, "%s:%d", site.szSource, site.nLine);
     else
-        snprintf(t.sz, sizeof t.sz, "%s", site.szSource);
+        (void)snprintf(t.sz, sizeof t.sz, "%s", site.szSource);
     return t;
 }
 
@@ -153,7 +155,7 @@ void DescribeBlock(char* sz, size_t n, const Block& b)
 {
     int k = snprintf(sz, n, "the %zu-byte block allocated at %s", b.nSize, Text(b.allocated).sz);
     if (b.bFreed && k > 0 && (size_t)k < n)
-        snprintf(sz + k, n - (size_t)k, " and freed at %s", Text(b.freed).sz);
+        (void)snprintf(sz + k, n - (size_t)k, " and freed at %s", Text(b.freed).sz);
 }
 
 inline long long OffsetIn(const Block& b, uintptr_t a)
@@ -195,7 +197,7 @@ __attribute__((noinline, noreturn)) void RefuseRange(lua_State* L, const char* s
 {
     char szBlock[kMessageLen / 2], szMsg[kMessageLen];
     DescribeBlock(szBlock, sizeof szBlock, b);
-    snprintf(szMsg, sizeof szMsg, "%s: offset %lld, length %llu %s %s", szGlobal, OffsetIn(b, a),
+    (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld, length %llu %s %s", szGlobal, OffsetIn(b, a),
              (unsigned long long)n, b.bFreed ? "in" : "outside", szBlock);
     Refuse(L, szMsg);
 }
@@ -263,7 +265,8 @@ bool Insert(Registry& r, Block* b)
  * the registry, once it holds too much. The newest always stays. */
 void Quarantine(Registry& r, Block& b, const Site& site)
 {
-    memset((void*)b.User(), kFreedFill, b.nSize);
+    // Blocks are kept as addresses, as scripts hold them.
+    memset((void*)b.User(), kFreedFill, b.nSize); // NOLINT(performance-no-int-to-ptr)
     b.bFreed = true;
     b.freed = site;
     b.pNextFreed = nullptr;
@@ -326,13 +329,13 @@ FILE* CheckStream(lua_State* L, const char* szGlobal, int i)
     if (b != nullptr) {
         char szBlock[kMessageLen / 2];
         DescribeBlock(szBlock, sizeof szBlock, *b);
-        snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
                  OffsetIn(*b, (uintptr_t)s), szBlock);
         Refuse(L, szMsg);
     }
     std::map<const void*, Life>::const_iterator it = r->closedStreams.find(s);
     if (it != r->closedStreams.end()) {
-        snprintf(szMsg, sizeof szMsg, "%s: the stream opened at %s was closed at %s", szGlobal,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: the stream opened at %s was closed at %s", szGlobal,
                  Text(it->second.opened).sz, Text(it->second.closed).sz);
         Refuse(L, szMsg);
     }
@@ -346,14 +349,14 @@ int CheckFd(lua_State* L, const char* szGlobal, int i)
     Registry* r = Reg(L);
     char szMsg[kMessageLen];
     if (!lua_isnumber(L, i)) {
-        snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal,
                  luaL_typename(L, i));
         Refuse(L, szMsg);
     }
     int fd = ArgInt(L, i);
     std::map<int, Life>::const_iterator it = r->closedFds.find(fd);
     if (it != r->closedFds.end()) {
-        snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd,
                  Text(it->second.opened).sz, Text(it->second.closed).sz);
         Refuse(L, szMsg);
     }
@@ -381,7 +384,7 @@ void CheckShellWord(lua_State* L, const char* szPath)
             if (*q != sc.c)
                 continue;
             char szMsg[kMessageLen];
-            snprintf(szMsg, sizeof szMsg,
+            (void)snprintf(szMsg, sizeof szMsg,
                      "CopyFile: path \"%s\" holds %s, which the shell would act on", szPath,
                      sc.szName);
             Refuse(L, szMsg);
@@ -404,7 +407,7 @@ void ReportLeaks(Registry& r)
     std::sort(live.begin(), live.end(),
               [](const Block* x, const Block* y) { return x->nSerial < y->nSerial; });
     for (const Block* b : live)
-        fprintf(stderr, "vodUdid checked: %zu-byte block allocated at %s never freed\n", b->nSize,
+        (void)fprintf(stderr, "vodUdid checked: %zu-byte block allocated at %s never freed\n", b->nSize,
                 Text(b->allocated).sz);
 }
 
@@ -488,15 +491,15 @@ int ck_FreeBuffer(lua_State* L)
     Block* b = Overlapping(*r, a, a + 1);
     char szMsg[kMessageLen], szBlock[kMessageLen / 2];
     if (b == nullptr) {
-        snprintf(szMsg, sizeof szMsg, "FreeBuffer: %p is not a block of MallocBuffer", (void*)p);
+        (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: %p is not a block of MallocBuffer", (void*)p);
         Refuse(L, szMsg);
     }
     if (a != b->User() || b->bFreed) {
         DescribeBlock(szBlock, sizeof szBlock, *b);
         if (a == b->User())
-            snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szBlock);
+            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szBlock);
         else
-            snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
+            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
                      OffsetIn(*b, a), szBlock);
         Refuse(L, szMsg);
     }

@@ -81,8 +81,8 @@ int l_TraceBuffer(lua_State* L)
     if (lpBuffer != NULL && nCount > 0)
         memcpy(szArea, lpBuffer, nCount < kTraceAreaLen ? nCount : kTraceAreaLen);
     // Like puts, but bounded by the area: 512 non-zero bytes carry no terminator.
-    fwrite(szArea, 1, strnlen(szArea, sizeof szArea), stdout);
-    fputc('\n', stdout);
+    (void)fwrite(szArea, 1, strnlen(szArea, sizeof szArea), stdout);
+    (void)fputc('\n', stdout);
     return PushedNothing(L); // pushes nothing
 }
 
