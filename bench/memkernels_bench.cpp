@@ -2,7 +2,10 @@
  * memkernels_bench.cpp - throughput of the CRC-32, word-sum and hex kernels
  * next to the yardsticks they are judged by: zlib's crc32 and the textbook
  * table-per-call CRC, a scalar one-word-per-addition loop, glibc memchr
- * over the same memory, and a strtol call per hex pair.
+ * over the same memory, and a strtol call per hex pair. Each path of each
+ * kernel is measured on its own as well (a path the CPU lacks is reported
+ * as skipped), and the Sweep_* rows give throughput against size for the
+ * plot on the performance page.
  *
  * Every benchmark reports bytes_per_second of input, so a ratio is the
  * quotient of two lines.
@@ -117,6 +120,22 @@ void BM_WordSum(benchmark::State& state)
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
 }
 
+/* One word-sum path at 64 KiB, aligned; skipped where the CPU lacks it. */
+template <uint32_t (*F)(const uint8_t*, size_t, uint32_t), bool (*Runs)()>
+void BM_WordSumPath(benchmark::State& state)
+{
+    if (!Runs()) {
+        state.SkipWithError("path not on this CPU");
+        return;
+    }
+    const size_t n = (size_t)state.range(0);
+    const uint8_t* p = Data(n);
+    for (auto _ : state) benchmark::DoNotOptimize(F(p, n, 0));
+    state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
+}
+
+bool Always() { return true; }
+
 void BM_WordSum_ScalarBaseline(benchmark::State& state)
 {
     const size_t n = (size_t)state.range(0);
@@ -136,13 +155,18 @@ void BM_Memchr_Absent(benchmark::State& state)
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
 }
 
+template <void (*F)(const uint8_t*, size_t, char*) = HexEncode, bool (*Runs)() = Always>
 void BM_HexEncode(benchmark::State& state)
 {
+    if (!Runs()) {
+        state.SkipWithError("path not on this CPU");
+        return;
+    }
     const size_t n = (size_t)state.range(0);
     const uint8_t* p = Data(n);
     std::vector<char> out(2 * n);
     for (auto _ : state) {
-        HexEncode(p, n, out.data());
+        F(p, n, out.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed((int64_t)state.iterations() * (int64_t)n);
@@ -157,9 +181,13 @@ std::vector<char> HexText(size_t nPairs)
     return t;
 }
 
-template <void (*F)(const char*, size_t, uint8_t*)>
+template <void (*F)(const char*, size_t, uint8_t*), bool (*Runs)() = Always>
 void BM_HexDecode(benchmark::State& state)
 {
+    if (!Runs()) {
+        state.SkipWithError("path not on this CPU");
+        return;
+    }
     const size_t nPairs = (size_t)state.range(0);
     const std::vector<char> text = HexText(nPairs);
     std::vector<uint8_t> out(nPairs);
@@ -182,13 +210,18 @@ BENCHMARK_TEMPLATE(BM_Crc, ZlibCrc)->Name("BM_Crc32_Zlib")->Arg(k64K);
 BENCHMARK_TEMPLATE(BM_Crc, NaiveCrcTablePerCall)->Name("BM_Crc32_NaiveTablePerCall")->Arg(k64K);
 
 BENCHMARK(BM_WordSum)->Args({k64K, 0})->Args({k64K, 16})->Args({k64K, 1});
+BENCHMARK_TEMPLATE(BM_WordSumPath, WordSumAvx2, CpuHasAvx2)->Name("BM_WordSum_Avx2")->Arg(k64K);
+BENCHMARK_TEMPLATE(BM_WordSumPath, WordSumPortable, Always)->Name("BM_WordSum_Portable")->Arg(k64K);
 BENCHMARK(BM_WordSum_ScalarBaseline)->Args({k64K, 0})->Args({k64K, 1});
 BENCHMARK(BM_WordSum)->Args({k64M, 0})->Args({k64M, 1});
 BENCHMARK(BM_Memchr_Absent)->Arg(k64M);
 
-BENCHMARK(BM_HexEncode)->Arg(k64K)->Arg(k1M);
+BENCHMARK(BM_HexEncode<>)->Name("BM_HexEncode")->Arg(k64K)->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexEncode, HexEncodeSsse3, CpuHasSsse3)->Name("BM_HexEncode_Ssse3")->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexEncode, HexEncodePortable)->Name("BM_HexEncode_Portable")->Arg(k1M);
 BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairs)->Name("BM_HexDecodePairs")->Arg(k1M);
-BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairsSsse3)->Name("BM_HexDecodePairs_Ssse3")->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairsAvx512, CpuHasAvx512Bw)->Name("BM_HexDecodePairs_Avx512")->Arg(k1M);
+BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairsSsse3, CpuHasSsse3)->Name("BM_HexDecodePairs_Ssse3")->Arg(k1M);
 BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairsPortable)->Name("BM_HexDecodePairs_Portable")->Arg(k1M);
 BENCHMARK_TEMPLATE(BM_HexDecode, StrtolPairs)->Name("BM_HexDecode_StrtolLoop")->Arg(k1M);
 
@@ -198,9 +231,18 @@ BENCHMARK_TEMPLATE(BM_HexDecode, StrtolPairs)->Name("BM_HexDecode_StrtolLoop")->
 const int64_t kSweepMin = 64;
 const int64_t kSweepMax = 64 << 20;
 BENCHMARK_TEMPLATE(BM_Crc, Crc32)->Name("Sweep_Crc32")->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+/* Each CRC path on its own, so the plot can draw one line per path. */
+BENCHMARK_TEMPLATE(BM_CrcPath, Crc32Vpclmul512, CpuHasVpclmul512)->Name("Sweep_Crc32_Vpclmul512")
+    ->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK_TEMPLATE(BM_CrcPath, Crc32Vpclmul256, CpuHasVpclmul256)->Name("Sweep_Crc32_Vpclmul256")
+    ->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK_TEMPLATE(BM_CrcPath, Crc32Clmul, CpuHasClmul)->Name("Sweep_Crc32_Clmul")
+    ->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK_TEMPLATE(BM_Crc, Crc32Portable)->Name("Sweep_Crc32_Portable")
+    ->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
 BENCHMARK(BM_WordSum)->Name("Sweep_WordSum")
     ->ArgsProduct({benchmark::CreateRange(kSweepMin, kSweepMax, 4), {0}});
-BENCHMARK(BM_HexEncode)->Name("Sweep_HexEncode")->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
+BENCHMARK(BM_HexEncode<>)->Name("Sweep_HexEncode")->RangeMultiplier(4)->Range(kSweepMin, kSweepMax);
 BENCHMARK_TEMPLATE(BM_HexDecode, HexDecodePairs)->Name("Sweep_HexDecode")
     ->RangeMultiplier(4)->Range(kSweepMin / 2, kSweepMax / 2);
 

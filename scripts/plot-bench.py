@@ -6,9 +6,10 @@
     /usr/bin/python3 scripts/plot-bench.py bench.json docs/performance.png
 
 Plots the Sweep_* rows (CRC-32, word sum, hex encode, hex decode) as GB/s of
-input against input size on log-log axes; zlib's crc32 and memchr, when the
-file holds them, are drawn as single reference points. Needs Debian's
-python3-matplotlib; nothing else in the project does.
+input against input size on log-log axes, each CRC-32 path the CPU ran as a
+thinner dashed line of its own beside the dispatched one; zlib's crc32 and
+memchr, when the file holds them, are drawn as single reference points.
+Needs Debian's python3-matplotlib; nothing else in the project does.
 """
 import json
 import sys
@@ -24,13 +25,20 @@ SERIES = [  # name prefix, label, input bytes per unit of the first argument
     ("Sweep_HexEncode/", "hex encode (BufferToString)", 1),
     ("Sweep_HexDecode/", "hex decode (StringtoBuffer), text bytes", 2),
 ]
+CRC_PATHS = [  # the CRC-32 paths one by one; a path the CPU lacks has no rows
+    ("Sweep_Crc32_Vpclmul512/", "CRC-32 path: 512-bit VPCLMULQDQ"),
+    ("Sweep_Crc32_Vpclmul256/", "CRC-32 path: 256-bit VPCLMULQDQ"),
+    ("Sweep_Crc32_Clmul/", "CRC-32 path: PCLMULQDQ"),
+    ("Sweep_Crc32_Portable/", "CRC-32 path: portable slicing"),
+]
 REFERENCES = [("BM_Crc32_Zlib/", "zlib crc32", "s"), ("BM_Memchr_Absent/", "memchr", "D")]
 
 
 def rows(path):
     with open(path) as f:
         for b in json.load(f)["benchmarks"]:
-            if b.get("run_type", "iteration") == "iteration" and "bytes_per_second" in b:
+            if (b.get("run_type", "iteration") == "iteration" and "bytes_per_second" in b
+                    and not b.get("error_occurred")):
                 yield b["name"], int(b["name"].split("/")[1]), b["bytes_per_second"] / 1e9
 
 
@@ -48,6 +56,10 @@ def main(src, out):
         pts = sorted((arg * scale, gbs) for name, arg, gbs in data if name.startswith(prefix))
         if pts:
             ax.plot(*zip(*pts), marker="o", markersize=3, label=label)
+    for prefix, label in CRC_PATHS:
+        pts = sorted((arg, gbs) for name, arg, gbs in data if name.startswith(prefix))
+        if pts:
+            ax.plot(*zip(*pts), linestyle="--", linewidth=1, marker=".", markersize=3, label=label)
     for prefix, label, marker in REFERENCES:
         pts = [(arg, gbs) for name, arg, gbs in data if name.startswith(prefix)]
         if pts:
@@ -57,8 +69,8 @@ def main(src, out):
     ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(label_size))
     ax.set_xticks([1 << k for k in range(6, 27, 2)])
     ax.tick_params(axis="x", labelrotation=45)
-    ax.set_yticks([1, 2, 5, 10, 20, 50, 100, 200])
-    ax.yaxis.set_major_formatter(matplotlib.ticker.ScalarFormatter())
+    ax.set_yticks([0.5, 1, 2, 5, 10, 20, 50, 100, 200])
+    ax.yaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _pos: "%g" % v))
     ax.yaxis.set_minor_formatter(matplotlib.ticker.NullFormatter())
     ax.set_xlabel("input size")
     ax.set_ylabel("GB/s of input")
