@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char ch = in.ConsumeIntegral<char>();
         t = in.ConsumeRandomLengthString(16);
         std::replace(t.begin(), t.end(), '\0', 'z');
-        if (len > 4096 && op < 3)
-            op = 3;
+        if (len > 4096 && (op < 3 || op == 14 || op == 16))
+            op = 3; // every op that can grow the text, Replace and Insert too
         CBCString copy(cs);
         switch (op) {
         case 0: cs += t.c_str(); m += t; break;
