@@ -1,5 +1,6 @@
 -- The file family against real files in a temporary directory; Lua's io
--- library and small models are the references.
+-- library and small models are the references. Line pieces of generated files
+-- are fuzz/lines_fuzz.cpp's.
 local support = require("support")
 support.load()
 
@@ -7,30 +8,6 @@ local TWO32, checked = 2 ^ 32, support.checked
 local dir
 before_each(function() dir = support.tmpdir() end)
 after_each(function() support.rmtree(dir) end)
-
-it("fgetALine reads the pieces of a model, then nil and nil again", function()
-  -- The model: lines keep their newline and come in pieces of at most 1023
-  -- bytes, each piece ending before its first zero byte.
-  local function pieces(data)
-    local out = {}
-    for line in data:gmatch("[^\n]*\n?") do
-      for i = 1, #line, 1023 do out[#out + 1] = line:sub(i, i + 1022):match("^[^%z]*") end
-    end
-    return out
-  end
-  math.randomseed(7)
-  local random = {}
-  for i = 1, 300 do random[i] = string.char(97 + i % 26):rep(math.random(0, 2200)) .. (i % 40 == 0 and "\0z" or "") end
-  for i, data in ipairs({ "ab\ncd", "ab\0cd\n\0ef\nok", "\n", "", "x\r\ny\r\n",
-    ("y"):rep(1022) .. "\n" .. ("z"):rep(1023) .. "\n", table.concat(random, "\n") }) do
-    support.writefile(dir .. "/in", data)
-    local h, got = fopen(dir .. "/in", "rb"), {}
-    local r = fgetALine(h)
-    while type(r) == "string" do got[#got + 1] = r; r = fgetALine(h) end
-    assert.are.same(pieces(data), got, "data " .. i)
-    assert.are.same({ nil, nil, h }, { r, fgetALine(h), fclose(h) })
-  end
-end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
   for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
