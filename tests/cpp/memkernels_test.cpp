@@ -82,17 +82,6 @@ void Sweep(const Path<Fn> (&rows)[K], size_t nAligns, size_t nShort, int nRandom
     }
 }
 
-/* The hex input rule with strtol: the text up to its first zero byte (at
- * most nMax characters), a 0 in front when odd, each pair a C string. */
-std::vector<uint8_t> ModelHexText(const char* text, size_t nMax)
-{
-    const std::string t(text, strnlen(text, nMax)), padded = (t.size() % 2 ? "0" : "") + t;
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < padded.size(); i += 2)
-        out.push_back((uint8_t)strtol(padded.substr(i, 2).c_str(), nullptr, 16));
-    return out;
-}
-
 /* A Lua allocator that counts live blocks and refuses to grow any block to
  * refuseFrom bytes or more (shrinking must never fail). */
 struct CountingAlloc { long live = 0; size_t refuseFrom = SIZE_MAX; };
@@ -178,27 +167,6 @@ TEST(Hex, EveryPairDecodesAsStrtolOnEveryPath)
             ASSERT_EQ(0, memcmp(got, want, nPairs)) << path.name << ", pair " << (ab >> 8) << "," << (ab & 255);
             ASSERT_EQ(got[nPairs], 0xA5) << path.name << " wrote past the bytes";
         }
-}
-
-TEST(Hex, TextEndsAtItsFirstZeroByteWithEitherParity)
-{
-    /* Texts of digits (and, in some, one other character) with a zero byte
-     * anywhere or nowhere, so that the guessed length is right, wrong with
-     * the same parity or wrong with the other. Nothing beyond the bytes the
-     * text fills may change. */
-    std::mt19937 rng(51);
-    const char kChars[] = "0123456789abcdefABCDEF";
-    for (int i = 0; i < 4000; ++i) {
-        const size_t nMax = i < 2000 ? i / 10 : rng() % 600;
-        std::string text(nMax + 1, '\0');
-        for (size_t k = 0; k < nMax; ++k) text[k] = kChars[rng() % 22];
-        if (nMax && i % 3) text[rng() % nMax] = "\0 g-\0"[i % 5];
-        const auto want = ModelHexText(text.c_str(), nMax);
-        std::vector<uint8_t> got(nMax + 8, 0xA5);
-        ASSERT_EQ(HexDecodeText(text.c_str(), nMax, got.data()), want.size()) << "i=" << i;
-        ASSERT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + want.size()), want) << "i=" << i;
-        for (size_t k = want.size(); k < got.size(); ++k) ASSERT_EQ(got[k], 0xA5) << "i=" << i << " k=" << k;
-    }
 }
 
 TEST(GetMemValue, OffsetSumWrapsPast2147483647)
