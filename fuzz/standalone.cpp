@@ -24,8 +24,10 @@ int main(int argc, char** argv)
     std::vector<std::string> seeds;
     DIR* d = opendir(argv[1]);
     for (dirent* e; d != nullptr && (e = readdir(d)) != nullptr;)
-        if (e->d_name[0] != '.')
-            seeds.push_back((std::ostringstream() << std::ifstream(argv[1] + ("/" + std::string(e->d_name))).rdbuf()).str());
+        if (e->d_name[0] != '.') {
+            std::ifstream f(std::string(argv[1]) + "/" + e->d_name, std::ios::binary);
+            seeds.push_back((std::ostringstream() << f.rdbuf()).str());
+        }
     if (d == nullptr || seeds.empty() || argc != 3)
         return 2;
     closedir(d);

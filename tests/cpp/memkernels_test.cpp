@@ -57,7 +57,8 @@ const Path<decltype(&Crc32)> kCrcPaths[] = {
 const Path<decltype(&WordSum)> kSumPaths[] = {
     {"dispatched", WordSum, Anywhere}, {"portable", WordSumPortable, Anywhere}, {"avx2", WordSumAvx2, CpuHasAvx2}};
 const Path<decltype(&HexEncode)> kEncodePaths[] = {
-    {"dispatched", HexEncode, Anywhere}, {"portable", HexEncodePortable, Anywhere}, {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
+    {"dispatched", HexEncode, Anywhere}, {"portable", HexEncodePortable, Anywhere},
+    {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
 const Path<decltype(&HexDecodePairs)> kDecodePaths[] = {
     {"dispatched", HexDecodePairs, Anywhere}, {"portable", HexDecodePairsPortable, Anywhere},
     {"ssse3", HexDecodePairsSsse3, CpuHasSsse3}, {"avx512", HexDecodePairsAvx512, CpuHasAvx512Bw}};
@@ -76,9 +77,10 @@ void Sweep(const Path<Fn> (&rows)[K], size_t nAligns, size_t nShort, int nRandom
             continue;
         }
         SCOPED_TRACE(row.name);
+        auto failed = testing::Test::HasFatalFailure;
         for (size_t n = 0; n <= nShort; ++n)
-            for (size_t align = 0; align < nAligns && !testing::Test::HasFatalFailure(); ++align) check(row.fn, align, n);
-        for (int i = 0; i < nRandom && !testing::Test::HasFatalFailure(); ++i) check(row.fn, rng() % 64, rng() % (kMaxLen + 1));
+            for (size_t align = 0; align < nAligns && !failed(); ++align) check(row.fn, align, n);
+        for (int i = 0; i < nRandom && !failed(); ++i) check(row.fn, rng() % 64, rng() % (kMaxLen + 1));
     }
 }
 

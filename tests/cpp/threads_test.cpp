@@ -86,7 +86,7 @@ TEST(Threads, GlobalsOnSeveralStatesAtOnce)
         alone[i] = RunScript(std::string(szDir) + "/a" + std::to_string(i), kRounds);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] { together[i] = RunScript(std::string(szDir) + "/a" + std::to_string(i), kRounds); });
+        threads.emplace_back([&, i] { together[i] = RunScript(szDir + ("/a" + std::to_string(i)), kRounds); });
     for (auto& t : threads)
         t.join();
     fflush(stdout);

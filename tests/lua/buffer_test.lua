@@ -70,6 +70,19 @@ it("number and text arguments, traces, null handles, negative counts and refused
       '4294967296 1e+300 "00000000ffffffff"' },
     { "GetInt32FrmMem(h, 2.9), GetInt32FrmMem(GetBuffer(h, 1), 1 / 0)", m.le(digits, 3, 4) .. " " .. m.le(digits, 1, 4) },
   }
+  -- Hex text in: an odd text with a 0 in front, up to its first zero byte, a number as its text, offsets
+  -- reaching back. Random round trips: fuzz/hex_fuzz.cpp; every pair against strtol: memkernels_test.cpp.
+  local B4 = "GetBuffer(b, 4)"
+  for _, r in ipairs({
+    { 'Memset(b, 0xEE, 4), StringtoBuffer(b, ""), StringtoBuffer(b, "g"), BufferToString(b, 4)', '4 "" "g" "00eeeeee"' },
+    { 'StringtoBuffer(b, "abc"), StringtoBuffer(GetBuffer(b, 2), "ab\\0cd"), BufferToString(b, 4)',
+      '"abc" "ab\\000cd" "0abcabee"' },
+    { 'StringtoBuffer(b, 12), StringtoBuffer(GetBuffer(b, 1), 123), StringtoBuffer(GetBuffer(b, 3), "7"), '
+      .. "BufferToString(b, 4)", '"12" "123" "7" "12012307"' },
+    { ('SetMemValue(%s, -3, "a1B2c3"), SetMemValue(%s, -4, "7"), GetMemValue(%s, -4, 4), BufferToString(b, 0), '
+      .. "BufferToString(b)"):format(B4, B4, B4), '"a1B2c3" "7" "07a1b2c3" "" ""' } }) do
+    rows[#rows + 1] = r
+  end
   -- Memset fills with the low 8 bits of the truncated number (NaN and non-numbers are 0).
   for _, v in ipairs({ { "65.9", 0x41 }, { "-1", 0xFF }, { "256", 0 }, { "4294967295", 0xFF }, { "-0.5", 0 },
     { '"0x7f"', 0x7F }, { '"x"', 0 }, { "nil", 0 }, { "1e300", 0xFF }, { "-1e300", 0 }, { "1 / 0", 0xFF }, { "0 / 0", 0 } }) do
