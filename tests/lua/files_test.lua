@@ -5,9 +5,9 @@ local support = require("support")
 support.load()
 
 local TWO32, checked = 2 ^ 32, support.checked
-local dir
-before_each(function() dir = support.tmpdir() end)
-after_each(function() support.rmtree(dir) end)
+local dir, b -- a fresh directory and a 128-byte buffer for every test
+before_each(function() dir, b = support.tmpdir(), MallocBuffer(128) end)
+after_each(function() support.rmtree(dir) FreeBuffer(b) end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
   for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
@@ -65,7 +65,7 @@ it("every call of one child hands back its decided result; the tree holds only w
 end)
 
 it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek", function()
-  local path, b = dir .. "/digits", MallocBuffer(16)
+  local path = dir .. "/digits"
   support.writefile(path, "0123456789abcdefghij")
   for _, row in ipairs({ { 10, 0 }, { 4294967295, 1 }, { 3, 1 }, { -3, 2 }, { TWO32 + 2, 0 }, { 4294967291, 2 }, { 0, 2 },
     { 2, 3 } }) do
@@ -77,11 +77,9 @@ it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek"
       want and BufferToChars(b, 0, 1) }, row[1] .. "/" .. row[2])
     fclose(h); f:close()
   end
-  FreeBuffer(b)
 end)
 
 it("LFopen takes modes 0, 1, 2 (cut to 32 bits, missing is 0), refuses others, never truncates", function()
-  local b = MallocBuffer(16)
   for i, row in ipairs({ -- mode, whether "abcdef" is there, whether it opens, whether it writes
     { 0, true, true, false }, { 1, true, true, true }, { 2, true, true, true }, { 0, false, false }, { 1, false, false },
     { 2, false, true, true }, { 3, true, false }, { -1, true, false }, { TWO32, true, true, false },
@@ -99,11 +97,10 @@ it("LFopen takes modes 0, 1, 2 (cut to 32 bits, missing is 0), refuses others, n
       assert.are.same({ 6, want, fd }, { LFread(fd, b, 6), BufferToChars(b, 0, 6), LFclose(fd) }, what)
     end
   end
-  FreeBuffer(b)
 end)
 
 it("LFseek composes the offset from unmasked halves, past 4 GiB too", function()
-  local path, b = dir .. "/sparse", MallocBuffer(128)
+  local path = dir .. "/sparse"
   support.writefile(path, ("0123456789abcdefghijklmnopqrstuvwxyz"):rep(9))
   CharsToBuffer(b, "hello")
   local fd = LFopen(path, 2) -- an existing file: nothing truncated
@@ -120,5 +117,4 @@ it("LFseek composes the offset from unmasked halves, past 4 GiB too", function()
       BufferToChars(b, 0, 1), LFclose(fd) }, table.concat(row, ", "))
   end
   f:close()
-  FreeBuffer(b)
 end)
