@@ -9,6 +9,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +20,8 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 int main(int argc, char** argv)
 {
+    if (argc != 3)
+        return 2;
     if (LLVMFuzzerInitialize)
         LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::string> seeds;
@@ -28,9 +31,10 @@ int main(int argc, char** argv)
             std::ifstream f(std::string(argv[1]) + "/" + e->d_name, std::ios::binary);
             seeds.push_back((std::ostringstream() << f.rdbuf()).str());
         }
-    if (d == nullptr || seeds.empty() || argc != 3)
+    if (d == nullptr || seeds.empty())
         return 2;
     closedir(d);
+    std::sort(seeds.begin(), seeds.end()); // directory order is the file system's
     uint64_t x = 0x9E3779B97F4A7C15u; // xorshift64
     auto next = [&x] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
     for (long i = -(long)seeds.size(); i < atol(argv[2]); ++i) {
