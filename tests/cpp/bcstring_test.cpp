@@ -1,5 +1,6 @@
-// CBCString against a model of every byte of its buffer, Format against snprintf. Replacing new[], the
-// class's only allocator, records every block's size and fails one request on demand.
+// CBCString against a model of every byte of its buffer, Format's buffers against snprintf (generated
+// formats: fuzz/format_fuzz.cpp). Replacing new[], the class's only allocator, records every block's size
+// and fails one request on demand.
 #include "BCString.h"
 
 #include <gtest/gtest.h>
@@ -115,23 +116,6 @@ static const Op kOps[] = {
                   (std::vector<int>{n, n == 0, at(i), at(j), from(i, c1), from(0, c1), c1 ? (int)m.rfind(c1) : -1,
                                     from(i, a) < 0 ? -1 : from(i, a) - i, from(0, a), (int)m.find_first_of(a),
                                     Sign(a.compare(m)), Sign(Cased(a, 'A', 32).compare(Cased(m, 'A', 32)))})); }},
-    {"Format", 1, [] {  // random conversions and flags, '*' width and precision (negative too)
-        const char conv = "diouxXcsfeEgGpa"[Pick(15)];
-        std::string f = Pick(3) ? "<%" : "%";
-        for (char flag : std::string(strchr("cps", conv) ? "-" : "#-+ 0"))
-            if (Pick(4) == 0 && (flag != '#' || strchr("oxXfeEgGa", conv))) f += flag;
-        const char* x = (f += std::string("*.*") + conv + (Pick(2) ? ">" : "")).c_str();
-        const int w = Pick(60) - 20, p = Pick(60) - 20;
-        auto run = [&](auto v) {  // snprintf first: the old buffer goes. Sizes: BufferSizes; here any that holds it
-            std::string want = Printed(x, w, p, v);
-            s->Format(x, w, p, v), Build(want, std::max(want.size(), s->Bytes().size())), req = g_sizes; };
-        switch (conv) {
-        case 'd': case 'i': case 'c': return run((int)(g_rng() - 0x80000000u));  // %c of 0 too
-        case 'o': case 'u': case 'x': case 'X': return run((unsigned)g_rng());
-        case 's': return run(pa);  // the own text too
-        case 'p': return run((void*)(uintptr_t)(g_rng() * (uint64_t)g_rng()));
-        default: return run(std::ldexp((double)(int)g_rng(), Pick(2100) - 1100) + 0.5 * Pick(2));  // inf, 0, subnormals too
-        } }},
 };
 
 // Random texts and arguments: bad indices, NULs, null pointers, the own text, no buffer, failed allocations.

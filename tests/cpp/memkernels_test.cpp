@@ -43,8 +43,7 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed)
 bool Anywhere() { return true; }
 
 /* One row per path of a kernel: its name, the function, and whether this
- * CPU can run it. Each sweep below runs over every row; a row this CPU
- * cannot run is named on standard output. */
+ * CPU can run it. */
 template <typename Fn>
 struct Path {
     const char* name;
@@ -52,46 +51,37 @@ struct Path {
     bool (*runs)();
 };
 
-template <typename Fn, size_t N>
-std::vector<Path<Fn>> Runnable(const Path<Fn> (&rows)[N])
-{
-    std::vector<Path<Fn>> v;
-    for (const auto& row : rows) {
-        if (row.runs()) v.push_back(row);
-        else printf("path %s: not on this CPU, not tested\n", row.name);
-    }
-    return v;
-}
-
 const Path<decltype(&Crc32)> kCrcPaths[] = {
     {"dispatched", Crc32, Anywhere}, {"portable", Crc32Portable, Anywhere}, {"clmul", Crc32Clmul, CpuHasClmul},
     {"vpclmul256", Crc32Vpclmul256, CpuHasVpclmul256}, {"vpclmul512", Crc32Vpclmul512, CpuHasVpclmul512}};
 const Path<decltype(&WordSum)> kSumPaths[] = {
     {"dispatched", WordSum, Anywhere}, {"portable", WordSumPortable, Anywhere}, {"avx2", WordSumAvx2, CpuHasAvx2}};
 const Path<decltype(&HexEncode)> kEncodePaths[] = {
-    {"dispatched", HexEncode, Anywhere}, {"portable", HexEncodePortable, Anywhere}, {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
+    {"dispatched", HexEncode, Anywhere}, {"portable", HexEncodePortable, Anywhere},
+    {"ssse3", HexEncodeSsse3, CpuHasSsse3}};
 const Path<decltype(&HexDecodePairs)> kDecodePaths[] = {
     {"dispatched", HexDecodePairs, Anywhere}, {"portable", HexDecodePairsPortable, Anywhere},
     {"ssse3", HexDecodePairsSsse3, CpuHasSsse3}, {"avx512", HexDecodePairsAvx512, CpuHasAvx512Bw}};
 
-/* org plus the little-endian words (byte i weighs 2^(8 * (i % 4)), so the
- * tail word counts from its low byte up), in 64 bits, cut at the end. */
-uint32_t ModelSum(const uint8_t* p, size_t n, uint32_t org)
+/* Every path of a table that this CPU runs (the others are named on standard
+ * output) gets check(fn, align, n) for every length to nShort at every
+ * alignment below nAligns, which reaches each threshold, step and tail of
+ * the vector loops, then nRandom random lengths to kMaxLen. */
+template <typename Fn, size_t K, typename Check>
+void Sweep(const Path<Fn> (&rows)[K], size_t nAligns, size_t nShort, int nRandom, Check check)
 {
-    uint64_t sum = org;
-    for (size_t i = 0; i < n; ++i) sum += (uint64_t)p[i] << (8 * (i % 4));
-    return (uint32_t)sum;
-}
-
-/* The hex input rule with strtol: the text up to its first zero byte (at
- * most nMax characters), a 0 in front when odd, each pair a C string. */
-std::vector<uint8_t> ModelHexText(const char* text, size_t nMax)
-{
-    const std::string t(text, strnlen(text, nMax)), padded = (t.size() % 2 ? "0" : "") + t;
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < padded.size(); i += 2)
-        out.push_back((uint8_t)strtol(padded.substr(i, 2).c_str(), nullptr, 16));
-    return out;
+    std::mt19937 rng(7);
+    for (const auto& row : rows) {
+        if (!row.runs()) {
+            printf("path %s: not on this CPU, not tested\n", row.name);
+            continue;
+        }
+        SCOPED_TRACE(row.name);
+        auto failed = testing::Test::HasFatalFailure;
+        for (size_t n = 0; n <= nShort; ++n)
+            for (size_t align = 0; align < nAligns && !failed(); ++align) check(row.fn, align, n);
+        for (int i = 0; i < nRandom && !failed(); ++i) check(row.fn, rng() % 64, rng() % (kMaxLen + 1));
+    }
 }
 
 /* A Lua allocator that counts live blocks and refuses to grow any block to
@@ -111,75 +101,51 @@ void* CountingRealloc(void* ud, void* p, size_t osize, size_t nsize)
     return q;
 }
 
+const std::vector<uint8_t> kData = RandomBytes(kMaxLen + 64, 11);
+
 } // namespace
 
-TEST(Crc32, EveryPathMatchesZlibAtAnyLengthAndAlignment)
+TEST(Kernels, EveryCrcPathMatchesZlib)
 {
-    const auto data = RandomBytes(kMaxLen + 64, 11);
-    std::mt19937 rng(13);
-    for (const auto& path : Runnable(kCrcPaths)) {
-        /* Every length to 400 at each alignment reaches each threshold of
-         * every folding path (each one's four registers, its single-register
-         * steps, the 16-byte steps, each tail); then random lengths to 70000. */
-        auto check = [&](size_t align, size_t n) {
-            const uint8_t* p = data.data() + align;
-            ASSERT_EQ(path.fn(p, n), (uint32_t)crc32(0L, p, (uInt)n))
-                << path.name << ", n=" << n << " align=" << align;
-        };
-        for (size_t align = 0; align < 64; ++align)
-            for (size_t n = 0; n <= 400 && !HasFatalFailure(); ++n) check(align, n);
-        for (int i = 0; i < kRandomCases && !HasFatalFailure(); ++i) check(rng() % 64, rng() % (kMaxLen + 1));
-    }
+    Sweep(kCrcPaths, 64, 400, kRandomCases, [](auto fn, size_t align, size_t n) {
+        ASSERT_EQ(fn(&kData[align], n), (uint32_t)crc32(0L, &kData[align], (uInt)n)) << "n=" << n << " align=" << align;
+    });
 }
 
-TEST(WordSum, EveryPathMatchesSixtyFourBitModelWholeAndSplitAtAWord)
+TEST(Kernels, EverySumPathMatchesSixtyFourBitArithmeticWholeAndSplitAtAWord)
 {
-    const auto data = RandomBytes(kMaxLen + 64, 21);
     std::mt19937 rng(22);
-    for (const auto& path : Runnable(kSumPaths)) {
-        auto check = [&](size_t align, size_t n) {
-            const uint8_t* p = data.data() + align;
-            const uint32_t org = rng(), want = ModelSum(p, n, org);
-            const size_t first = (rng() % (n + 1)) / 4 * 4;
-            ASSERT_EQ(path.fn(p, n, org), want) << path.name << ", n=" << n << " align=" << align;
-            ASSERT_EQ(path.fn(p + first, n - first, path.fn(p, first, org)), want)
-                << path.name << ", split at " << first;
-        };
-        /* Every length to 300 (each stage and tail) at 32 alignments, then random ones. */
-        for (size_t align = 0; align < 32; ++align)
-            for (size_t n = 0; n <= 300 && !HasFatalFailure(); ++n) check(align, n);
-        for (int i = 0; i < kRandomCases / 3 && !HasFatalFailure(); ++i) check(rng() % 64, rng() % (kMaxLen + 1));
-    }
+    Sweep(kSumPaths, 32, 300, kRandomCases / 3, [&](auto fn, size_t align, size_t n) {
+        /* org plus the little-endian words, the tail word from its low byte up */
+        const uint8_t* p = &kData[align];
+        const uint32_t org = rng();
+        uint64_t sum = org;
+        for (size_t i = 0; i < n; ++i) sum += (uint64_t)p[i] << (8 * (i % 4));
+        const size_t first = (rng() % (n + 1)) / 4 * 4;
+        ASSERT_EQ(fn(p, n, org), (uint32_t)sum) << "n=" << n << " align=" << align;
+        ASSERT_EQ(fn(p + first, n - first, fn(p, first, org)), (uint32_t)sum) << "n=" << n << " split at " << first;
+    });
 }
 
-TEST(Hex, EveryPathEncodesAsPrintfAndDecodesBackInMixedCase)
+TEST(Kernels, EveryHexPathEncodesAsPrintfAndDecodesMixedCaseBack)
 {
-    const auto data = RandomBytes(kMaxLen + 16, 41);
-    std::vector<char> text(2 * kMaxLen + 33), want(2 * kMaxLen + 1);
-    std::vector<uint8_t> back(kMaxLen + 17);
-    std::mt19937 rng(42);
-    /* Every length to 100 at 16 alignments (the vector steps and their
-     * tails), then random ones; encoder and decoder paths taken in turn. */
-    const auto encoders = Runnable(kEncodePaths);
-    const auto decoders = Runnable(kDecodePaths);
-    const int kShort = 16 * 101;
-    for (int i = 0; i < kShort + kRandomCases / 10; ++i) {
-        const auto& enc = encoders[i % encoders.size()];
-        const auto& dec = decoders[i % decoders.size()];
-        const size_t align = i % 16, n = i < kShort ? i / 16 : rng() % (kMaxLen + 1);
-        const uint8_t* src = data.data() + align;
-        for (size_t k = 0; k < n; ++k) snprintf(&want[2 * k], 3, "%02x", src[k]);
+    std::vector<char> text(2 * kData.size() + 1), want(2 * kData.size() + 1);
+    std::vector<uint8_t> back(kData.size() + 1);
+    for (size_t k = 0; k < kData.size(); ++k) snprintf(&want[2 * k], 3, "%02x", kData[k]);
+    Sweep(kEncodePaths, 16, 100, kRandomCases / 10, [&](auto fn, size_t align, size_t n) {
         std::fill(&text[align], &text[align + 2 * n + 1], '#');
-        enc.fn(src, n, &text[align]);
-        ASSERT_EQ(std::string(&text[align], 2 * n), std::string(want.data(), 2 * n)) << enc.name << ", n=" << n;
-        ASSERT_EQ(text[align + 2 * n], '#') << enc.name << " wrote past the text, n=" << n;
-        for (size_t k = 0; k < 2 * n; k += 2 * (rng() % 64) + 1) /* mixed case */
-            text[align + k] = (char)toupper((unsigned char)text[align + k]);
+        fn(&kData[align], n, &text[align]);
+        ASSERT_EQ(std::string(&text[align], 2 * n), std::string(&want[2 * align], 2 * n)) << "n=" << n;
+        ASSERT_EQ(text[align + 2 * n], '#') << "wrote past the text, n=" << n;
+    });
+    Sweep(kDecodePaths, 16, 100, kRandomCases / 10, [&](auto fn, size_t align, size_t n) {
+        for (size_t k = 0; k < 2 * n; ++k) /* every seventh digit in upper case */
+            text[align + k] = k % 7 ? want[2 * align + k] : (char)toupper((unsigned char)want[2 * align + k]);
         back[align + n] = 0xA5;
-        dec.fn(&text[align], n, &back[align]);
-        ASSERT_EQ(0, memcmp(&back[align], src, n)) << dec.name << ", n=" << n;
-        ASSERT_EQ(back[align + n], 0xA5) << dec.name << " wrote past the bytes, n=" << n;
-    }
+        fn(&text[align], n, &back[align]);
+        ASSERT_EQ(0, memcmp(&back[align], &kData[align], n)) << "n=" << n;
+        ASSERT_EQ(back[align + n], 0xA5) << "wrote past the bytes, n=" << n;
+    });
 }
 
 TEST(Hex, EveryPairDecodesAsStrtolOnEveryPath)
@@ -188,12 +154,11 @@ TEST(Hex, EveryPairDecodesAsStrtolOnEveryPath)
      * it meets both the vector blocks and the scalar rule. */
     const char* fill[] = {"7f", "A0", "0c", "eE", "99"};
     const size_t nPairs = 67;
-    for (const auto& path : Runnable(kDecodePaths))
-        for (int ab = 0; ab < 65536; ++ab) {
+    for (const auto& path : kDecodePaths)
+        for (int ab = 0; ab < 65536 && path.runs(); ++ab) {
             char text[2 * nPairs];
             uint8_t want[nPairs], got[nPairs + 1];
-            for (size_t k = 0; k < nPairs; ++k) {
-                /* Converted as the hex handlers convert a pair: a three-byte C string. */
+            for (size_t k = 0; k < nPairs; ++k) { /* each pair as a three-byte C string */
                 char pair[3] = {fill[k % 5][0], fill[k % 5][1], 0};
                 if (k == (size_t)ab % nPairs) pair[0] = (char)(ab >> 8), pair[1] = (char)ab;
                 memcpy(text + 2 * k, pair, 2);
@@ -204,27 +169,6 @@ TEST(Hex, EveryPairDecodesAsStrtolOnEveryPath)
             ASSERT_EQ(0, memcmp(got, want, nPairs)) << path.name << ", pair " << (ab >> 8) << "," << (ab & 255);
             ASSERT_EQ(got[nPairs], 0xA5) << path.name << " wrote past the bytes";
         }
-}
-
-TEST(Hex, TextEndsAtItsFirstZeroByteWithEitherParity)
-{
-    /* Texts of digits (and, in some, one other character) with a zero byte
-     * anywhere or nowhere, so that the guessed length is right, wrong with
-     * the same parity or wrong with the other. Nothing beyond the bytes the
-     * text fills may change. */
-    std::mt19937 rng(51);
-    const char kChars[] = "0123456789abcdefABCDEF";
-    for (int i = 0; i < 4000; ++i) {
-        const size_t nMax = i < 2000 ? i / 10 : rng() % 600;
-        std::string text(nMax + 1, '\0');
-        for (size_t k = 0; k < nMax; ++k) text[k] = kChars[rng() % 22];
-        if (nMax && i % 3) text[rng() % nMax] = "\0 g-\0"[i % 5];
-        const auto want = ModelHexText(text.c_str(), nMax);
-        std::vector<uint8_t> got(nMax + 8, 0xA5);
-        ASSERT_EQ(HexDecodeText(text.c_str(), nMax, got.data()), want.size()) << "i=" << i;
-        ASSERT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + want.size()), want) << "i=" << i;
-        for (size_t k = want.size(); k < got.size(); ++k) ASSERT_EQ(got[k], 0xA5) << "i=" << i << " k=" << k;
-    }
 }
 
 TEST(GetMemValue, OffsetSumWrapsPast2147483647)

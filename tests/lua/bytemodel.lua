@@ -34,9 +34,4 @@ end
 
 function M.le(t, i, width) return width == 0 and 0 or t[i] + 256 * M.le(t, i + 1, width - 1) end -- t[i ...] unsigned
 
-function M.put_le(t, i, width, v) -- stores the low 8 * width bits of v at t[i ...]
-  v = v % 2 ^ (8 * width)
-  for k = 0, width - 1 do t[i + k], v = v % 256, math.floor(v / 256) end
-end
-
 return M

@@ -1,36 +1,13 @@
 -- The file family against real files in a temporary directory; Lua's io
--- library and small models are the references.
+-- library and small models are the references. Line pieces of generated files
+-- are fuzz/lines_fuzz.cpp's.
 local support = require("support")
 support.load()
 
 local TWO32, checked = 2 ^ 32, support.checked
-local dir
-before_each(function() dir = support.tmpdir() end)
-after_each(function() support.rmtree(dir) end)
-
-it("fgetALine reads the pieces of a model, then nil and nil again", function()
-  -- The model: lines keep their newline and come in pieces of at most 1023
-  -- bytes, each piece ending before its first zero byte.
-  local function pieces(data)
-    local out = {}
-    for line in data:gmatch("[^\n]*\n?") do
-      for i = 1, #line, 1023 do out[#out + 1] = line:sub(i, i + 1022):match("^[^%z]*") end
-    end
-    return out
-  end
-  math.randomseed(7)
-  local random = {}
-  for i = 1, 300 do random[i] = string.char(97 + i % 26):rep(math.random(0, 2200)) .. (i % 40 == 0 and "\0z" or "") end
-  for i, data in ipairs({ "ab\ncd", "ab\0cd\n\0ef\nok", "\n", "", "x\r\ny\r\n",
-    ("y"):rep(1022) .. "\n" .. ("z"):rep(1023) .. "\n", table.concat(random, "\n") }) do
-    support.writefile(dir .. "/in", data)
-    local h, got = fopen(dir .. "/in", "rb"), {}
-    local r = fgetALine(h)
-    while type(r) == "string" do got[#got + 1] = r; r = fgetALine(h) end
-    assert.are.same(pieces(data), got, "data " .. i)
-    assert.are.same({ nil, nil, h }, { r, fgetALine(h), fclose(h) })
-  end
-end)
+local dir, b -- a fresh directory and a 128-byte buffer for every test
+before_each(function() dir, b = support.tmpdir(), MallocBuffer(128) end)
+after_each(function() support.rmtree(dir) FreeBuffer(b) end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
   for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
@@ -88,7 +65,7 @@ it("every call of one child hands back its decided result; the tree holds only w
 end)
 
 it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek", function()
-  local path, b = dir .. "/digits", MallocBuffer(16)
+  local path = dir .. "/digits"
   support.writefile(path, "0123456789abcdefghij")
   for _, row in ipairs({ { 10, 0 }, { 4294967295, 1 }, { 3, 1 }, { -3, 2 }, { TWO32 + 2, 0 }, { 4294967291, 2 }, { 0, 2 },
     { 2, 3 } }) do
@@ -100,11 +77,9 @@ it("fseek cuts the offset to 32 bits and hands back the origin, like Lua's seek"
       want and BufferToChars(b, 0, 1) }, row[1] .. "/" .. row[2])
     fclose(h); f:close()
   end
-  FreeBuffer(b)
 end)
 
 it("LFopen takes modes 0, 1, 2 (cut to 32 bits, missing is 0), refuses others, never truncates", function()
-  local b = MallocBuffer(16)
   for i, row in ipairs({ -- mode, whether "abcdef" is there, whether it opens, whether it writes
     { 0, true, true, false }, { 1, true, true, true }, { 2, true, true, true }, { 0, false, false }, { 1, false, false },
     { 2, false, true, true }, { 3, true, false }, { -1, true, false }, { TWO32, true, true, false },
@@ -122,11 +97,10 @@ it("LFopen takes modes 0, 1, 2 (cut to 32 bits, missing is 0), refuses others, n
       assert.are.same({ 6, want, fd }, { LFread(fd, b, 6), BufferToChars(b, 0, 6), LFclose(fd) }, what)
     end
   end
-  FreeBuffer(b)
 end)
 
 it("LFseek composes the offset from unmasked halves, past 4 GiB too", function()
-  local path, b = dir .. "/sparse", MallocBuffer(128)
+  local path = dir .. "/sparse"
   support.writefile(path, ("0123456789abcdefghijklmnopqrstuvwxyz"):rep(9))
   CharsToBuffer(b, "hello")
   local fd = LFopen(path, 2) -- an existing file: nothing truncated
@@ -143,5 +117,4 @@ it("LFseek composes the offset from unmasked halves, past 4 GiB too", function()
       BufferToChars(b, 0, 1), LFclose(fd) }, table.concat(row, ", "))
   end
   f:close()
-  FreeBuffer(b)
 end)
