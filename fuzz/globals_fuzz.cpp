@@ -1,15 +1,12 @@
-/*
- * Every global through lua_pcall, arguments drawn by role: handles only into
+/* Every global through lua_pcall, arguments drawn by role: handles only into
  * blocks this input made, streams and descriptors only those it opened, paths
  * from a fixed set in a private directory (CopyFile runs a shell, as root),
- * Lua's io.stdout as a stream (the null stream: standard output stays open).
- * No call may fault, nor raise a Lua error but MessageBox and, under
- * checking, CopyFile on "a b". Under checking, one call in four makes a
- * mistake the checker must refuse with an error naming the global: a range
- * that starts in a block, live or freed, or in its red zones and runs past
- * it; a double, interior or foreign free; a buffer or a closed stream as a
- * stream; a closed or non-number descriptor.
- */
+ * io.stdout as a stream (the null stream: standard output stays open). No
+ * call may fault, nor raise a Lua error but MessageBox and, checked, CopyFile
+ * on "a b". Checked, one call in four makes a mistake the checker must refuse
+ * naming the global: a range from a block, live or freed, or its red zones
+ * past its end; a double, interior or foreign free; a buffer or a closed
+ * stream as a stream; a closed or non-number descriptor. */
 #include <sys/stat.h>
 
 #include <map>
@@ -68,6 +65,7 @@ struct Run {
             v.erase(v.begin() + (long)i);
         return x;
     }
+    std::map<unsigned char*, long long>::iterator Live() { return std::next(blocks.begin(), (long)Index(blocks.size())); }
     int AnyBlock(unsigned char*& p, long long& n) // a live (1) or freed (2) block; 0: none
     {
         bool bLive = freed.empty() || (!blocks.empty() && in.ConsumeBool());
@@ -91,7 +89,7 @@ struct Run {
         }
         if (bMisuse || blocks.empty() || in.ConsumeIntegralInRange(0, 7) == 0)
             return PushPoolValue(L, in);
-        auto it = std::next(blocks.begin(), (long)Index(blocks.size()));
+        auto it = Live();
         if (it->second < need)
             return lua_pushnil(L); // no room for the field: no handle
         d = in.ConsumeIntegralInRange<long long>(0, it->second - need);
@@ -124,11 +122,9 @@ struct Run {
             bBad = true;
             return lua_pushlightuserdata(L, nKind ? At(p, nKind == 1 && d == 0 ? 1 : d) : (void*)&g_dir);
         }
-        if (!blocks.empty() && in.ConsumeBool()) {
-            auto it = std::next(blocks.begin(), (long)Index(blocks.size()));
-            p = it->first, freed[p] = it->second;
-            blocks.erase(it);
-        }
+        auto it = !blocks.empty() && in.ConsumeBool() ? Live() : blocks.end();
+        if (it != blocks.end())
+            p = it->first, freed[p] = it->second, blocks.erase(it);
         lua_pushlightuserdata(L, p);
     }
     void PushFd(bool bClose)
@@ -231,9 +227,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         unlink(p);
     rmdir("d");
     mkdir("d", 0700);
-    FILE* f = fopen("a", "w");
-    fputs("abc\n", f);
-    fclose(f);
+    if (FILE* f = fopen("a", "w"))
+        fputs("abc\n", f), fclose(f);
     Run run(NewState(bChecked), in, bChecked);
     lua_pushcfunction(run.L, luaopen_io);
     lua_call(run.L, 0, 0);
