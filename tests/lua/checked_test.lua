@@ -98,6 +98,15 @@ describe("checked mode", function()
     assert.are.same({ "vodUdid checked: 16-byte block allocated at setup:1 never freed\n"
       .. "vodUdid checked: 32-byte block allocated at setup:2 never freed\n", 0 }, { err, rc })
   end)
+
+  it("is off unless VODUDID_CHECKED is 1, and then valid calls pass", function()
+    -- 4,200 frees: the oldest leave the quarantine on the way.
+    local code = [[for _ = 1, 4200 do FreeBuffer(MallocBuffer(16)) end local b = MallocBuffer(16) SetInt32FrmMem(b, 12, 7)
+      io.write(GetInt32FrmMem(b, 12), " ", BufferToString(GetBuffer(b, 15), 1)) FreeBuffer(b) FreeBuffer(nil)]]
+    for _, prefix in ipairs({ "VODUDID_CHECKED=1 ", "VODUDID_CHECKED=0 ", "VODUDID_CHECKED= " }) do
+      assert.are.same({ "7 00", "", 0 }, { support.run(code, { prefix = prefix }) }, prefix)
+    end
+  end)
 end)
 
 describe("Lua's own file objects", function()
