@@ -115,7 +115,7 @@ struct Run {
     void PushFree()
     {
         unsigned char* p = nullptr;
-        long long n;
+        long long n = 0;
         if (bMisuse) { // an interior handle, a freed block, an address never handed out
             int nKind = AnyBlock(p, n);
             long long d = nKind == 1 || in.ConsumeBool() ? in.ConsumeIntegralInRange(-kRedZone, n + kRedZone - 1) : 0;
