@@ -39,7 +39,12 @@ for t in "$root"/tests/lua/${VALGRIND_ONLY:-*}_test.lua; do
   echo "valgrind: $(basename "$t")"
   # busted under lua5.1 directly: its launcher would re-exec it untraced.
   log=$logs/$(basename "$t").log
-  (cd "$b/tests" && "${vg[@]}" "$VODUDID_LUA" "$(command -v busted)" --ignore-lua --pattern=_test \
+  # checked_test leaves blocks unfreed on purpose, to see checked mode's
+  # leak report at close (the library never frees a script's blocks behind
+  # its back); memory errors there still count, leaks cannot.
+  extra=()
+  [ "$(basename "$t")" = checked_test.lua ] && extra=(--leak-check=no)
+  (cd "$b/tests" && "${vg[@]}" "${extra[@]}" "$VODUDID_LUA" "$(command -v busted)" --ignore-lua --pattern=_test \
      -o TAP "$t" >"$log" 2>&1) || { failed=1; grep -A 12 '^not ok' "$log" || tail -n 30 "$log"; }
 done
 [ $failed -eq 0 ] && echo "valgrind: clean" || { echo "valgrind: errors (see above)"; exit 1; }
