@@ -44,6 +44,10 @@ for t in "$root"/tests/lua/${VALGRIND_ONLY:-*}_test.lua; do
   # its back); memory errors there still count, leaks cannot.
   extra=()
   [ "$(basename "$t")" = checked_test.lua ] && extra=(--leak-check=no)
+  # buffer_test's byte model writes blocks through /proc/self/mem, which
+  # memcheck cannot follow: it would call those bytes undefined. Addressing
+  # errors and leaks still count there.
+  [ "$(basename "$t")" = buffer_test.lua ] && extra=(--undef-value-errors=no)
   (cd "$b/tests" && "${vg[@]}" "${extra[@]}" "$VODUDID_LUA" "$(command -v busted)" --ignore-lua --pattern=_test \
      -o TAP "$t" >"$log" 2>&1) || { failed=1; grep -A 12 '^not ok' "$log" || tail -n 30 "$log"; }
 done
