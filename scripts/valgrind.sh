@@ -33,6 +33,9 @@ for t in "$b"/tests/${VALGRIND_ONLY:-*}_test; do
     { failed=1; tail -n 30 "$logs/$(basename "$t").log"; }
 done
 export VODUDID_LIB=$b/libvodUdid.so VODUDID_HOST=$b/vodudid VODUDID_LUA=$(command -v lua5.1)
+# What ctest gives the loading tests: the module's folder, the planted Lua
+# library, and that this build keeps the "./" search path (the default).
+export VODUDID_MODULE_DIR=$b/lua VODUDID_PLANTED=$b/tests/libplanted_lua.so VODUDID_CWD_RUNPATH=1
 export LUA_PATH="$root/tests/lua/?.lua;;"
 for t in "$root"/tests/lua/${VALGRIND_ONLY:-*}_test.lua; do
   [ -e "$t" ] || continue
