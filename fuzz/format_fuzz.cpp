@@ -56,22 +56,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (char& c : flags) c = "#-+0 "[(unsigned char)c % 5];
         nEst += 2 * (long long)std::count(flags.begin(), flags.end(), '#');
         long long w = 0, p = 0;
-        std::string spec = "%" + flags;
+        std::string piece = "%" + flags;
         if (in.ConsumeIntegralInRange(0, 3) == 0 && gi < 5) {
             w = G[gi++] = in.ConsumeIntegralInRange(-60, 60);
-            w = std::abs(w), spec += "*";
+            w = std::abs(w), piece += "*";
         } else if (in.ConsumeBool()) {
-            w = in.ConsumeIntegralInRange(1, 99), spec += std::to_string(w);
+            w = in.ConsumeIntegralInRange(1, 99), piece += std::to_string(w);
         }
         if (in.ConsumeBool() && gi < 5) {
             if (in.ConsumeBool())
-                p = G[gi++] = in.ConsumeIntegralInRange(-10, 150), p = std::max(p, 0LL), spec += ".*";
+                p = G[gi++] = in.ConsumeIntegralInRange(-10, 150), p = std::max(p, 0LL), piece += ".*";
             else
-                p = in.ConsumeIntegralInRange(0, 150), spec += "." + std::to_string(p);
+                p = in.ConsumeIntegralInRange(0, 150), piece += "." + std::to_string(p);
         }
         char conv = in.PickValueInArray({'c', 'd', 'i', 'o', 'u', 'x', 'X', 'p', 's', 'e', 'f', 'g',
                                          'G', 'n', '%', 'E', 'a', 'l'});
-        if (conv == '%' && spec == "%") { // "%%": the rest of the format from its second '%'
+        if (conv == '%' && piece == "%") { // "%%": the rest of the format from its second '%'
             lit.push_back({fmt.size() + 1, 0});
             fmt += "%%";
             continue;
@@ -81,26 +81,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (strchr("cdiouxXpl", conv)) {
             G[gi++] = (long long)in.ConsumeIntegral<int>();
             item = conv == 'c' ? 2 : std::max(32LL, w + p);
-            spec += conv == 'l' ? "ld" : std::string(1, conv);
+            piece += conv == 'l' ? "ld" : std::string(1, conv);
         } else if (strchr("efgGEa", conv)) {
             double v = D[di++] = in.ConsumeFloatingPoint<double>();
             item = conv == 'f' ? snprintf(NULL, 0, "%*.*f", (int)w, (int)p + 6, v) : std::max(128LL, w + p);
-            spec += conv;
+            piece += conv;
         } else if (conv == 's') {
             const char* s = kStrings[in.ConsumeIntegralInRange(0, 3)];
             G[gi++] = (long long)(uintptr_t)s;
             item = s ? std::max<long long>(1, strlen(s)) : 6;
-            spec += conv;
+            piece += conv;
         } else if (conv == 'n') {
             G[gi++] = (long long)(uintptr_t)&g_sink;
-            spec += conv;
+            piece += conv;
         } else {
-            spec += conv; // "%5%" and kin: no rule in the walk
+            piece += conv; // "%5%" and kin: no rule in the walk
         }
         if (conv == 'c' || conv == 's')
             item = std::max(p != 0 ? std::min(item, p) : item, w);
         nEst += item;
-        fmt += spec;
+        fmt += piece;
     }
     for (auto& l : lit) // each literal character counts the rest of the format
         nEst += (long long)(fmt.size() - l.first);
