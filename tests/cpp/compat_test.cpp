@@ -23,9 +23,9 @@ TEST(GetModuleFileName, ReturnsTheBufferSizeAndTerminatesOnlyTheLastByte)
     char szPath[XC_MAX_PATH];
     EXPECT_EQ(260u, GetModuleFileName(NULL, (char*)memset(szPath, 'z', sizeof szPath), XC_MAX_PATH));
     EXPECT_EQ(exe + std::string(259 - exe.size(), 'z'), szPath);
-    GetModuleDirectory(szPath); // zero-fills first: the full path, file name included
+    GetModuleDirectory(szPath);  // zero-fills first: the full path, file name included
     EXPECT_EQ(exe, szPath);
-    for (int n : {5, (int)exe.size(), 0, -1}) { // too small: message and 0
+    for (int n : {5, (int)exe.size(), 0, -1}) {  // too small: message and 0
         char szSmall[XC_MAX_PATH] = {};
         CaptureStderr();
         EXPECT_EQ(0u, GetModuleFileName(NULL, szSmall, n)) << n;
@@ -47,20 +47,18 @@ TEST(SystemTimeToFileTime, PacksUnmaskedFieldsInto16BitWords)
         {"month 16 and minute 64 spill upwards", 1980, 16, 40, 1, 64, 0, 552, 2048},
     };
     for (const Row& r : rows) {
-        SYSTEMTIME st = {r.y, r.mo, 0xFFFF, r.d, r.h, r.mi, r.s, 0xFFFF}; // day of week, ms: unread
+        SYSTEMTIME st = {r.y, r.mo, 0xFFFF, r.d, r.h, r.mi, r.s, 0xFFFF};  // day of week, ms: unread
         FILETIME ft = {0xA5A5FFFFu, 0x5A5AFFFFu}, copy = {};
-        EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
-        EXPECT_EQ(0xA5A50000u | r.time, ft.dwLowDateTime) << r.name; // high words untouched
-        EXPECT_EQ(0x5A5A0000u | r.date, ft.dwHighDateTime) << r.name;
-        EXPECT_TRUE(LocalFileTimeToFileTime(&ft, &copy) && !memcmp(&ft, &copy, sizeof ft)) << r.name;
+        EXPECT_TRUE(SystemTimeToFileTime(&st, &ft) && LocalFileTimeToFileTime(&ft, &copy)) << r.name;
+        EXPECT_EQ(0xA5A50000u | r.time, copy.dwLowDateTime) << r.name;  // high words untouched
+        EXPECT_EQ(0x5A5A0000u | r.date, copy.dwHighDateTime) << r.name;
     }
 }
 
 TEST(Files, TempFileNameCreatesTheFileAndLengthMeasuresIt)
 {
-    char tmpl[] = "/tmp/vodudid-compat-XXXXXX";
+    char tmpl[] = "/tmp/vodudid-compat-XXXXXX", szName[XC_MAX_PATH], szTmp[8] = "xxxxxxx";
     const std::string dir = mkdtemp(tmpl);
-    char szName[XC_MAX_PATH];
     mode_t old = umask(0);
     EXPECT_EQ(0u, GetTempFileName(dir.c_str(), "abc", 77, szName));
     umask(old);
@@ -69,10 +67,9 @@ TEST(Files, TempFileNameCreatesTheFileAndLengthMeasuresIt)
     auto length = [](const std::string& f) { return GetFileLength((signed char*)f.c_str()); };
     std::ofstream(szName, std::ios::binary) << std::string(12345, 'x');
     EXPECT_EQ(12345u, length(szName));
-    GetTempFileName(dir.c_str(), "abc", 0, szName); // an existing file is cut to 0
+    GetTempFileName(dir.c_str(), "abc", 0, szName);  // an existing file is cut to 0
     EXPECT_EQ(0u, length(szName) + length(dir + "/missing"));
     fs::remove_all(dir);
-    char szTmp[8] = "xxxxxxx";
     EXPECT_TRUE(GetTempPath(0, szTmp) == 0 && memcmp(szTmp, "/tmp\0xx", 8) == 0);
 }
 
@@ -82,37 +79,31 @@ TEST(Text, CaseFunctionsTclenAndTcsinc)
 {
     const char upper[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ", lower[] = "abcdefghijklmnopqrstuvwxyz";
     std::string all;
-    for (int c = 1; c < 256; ++c)
-        all += (char)c;
+    for (int c = 1; c < 256; ++c) all += (char)c;
     for (auto [f, from, to] : {std::tuple{&strlwr, upper, lower}, std::tuple{&strupr, lower, upper}}) {
         std::string s = all + from[0], want = s;
         for (char& c : want) c = strchr(from, c) ? to[strchr(from, c) - from] : c;  // no NUL in want
         EXPECT_EQ(&s[0], f(&s[0]));
         EXPECT_EQ(want, s);
     }
-    const char* t = "\xC3\xA9x"; // a two-byte character, then x
-    EXPECT_EQ(3u, _tclen(t)); // the whole rest, not one character
+    const char* t = "\xC3\xA9x";  // a two-byte character, then x
+    EXPECT_EQ(3u, _tclen(t));  // the whole rest, not one character
     EXPECT_TRUE(_tcsinc(t) == t + 1 && _tclen(t + 3) == 0);
 }
 
 TEST(Output, MessageBoxDebugFunctionAndLoadLibraryWriteToStdout)
 {
+    const char* lib = getenv("VODUDID_LIB");
     CaptureStdout();
     MessageBox(NULL, "text", "caption", 0);
     DebugFunction(false, "hidden");
     DebugFunction(true, "shown");
-    EXPECT_EQ("text\nshown", GetCapturedStdout());
-    const char* lib = getenv("VODUDID_LIB");
-    CaptureStdout();
     HMODULE h = LoadLibrary(lib);
-    EXPECT_EQ(std::string("library file path: ") + lib + "\n", GetCapturedStdout());
-    ASSERT_NE(nullptr, h);
-    EXPECT_EQ(0, FreeLibrary(h)); // 0 is success here
-    CaptureStdout();
     EXPECT_EQ(nullptr, LoadLibrary("/nonexistent/x.so"));
-    EXPECT_EQ("library file path: /nonexistent/x.so\n"
-              "/nonexistent/x.so: cannot open shared object file: No such file or directory\n",
-              GetCapturedStdout());
+    EXPECT_EQ(std::string("text\nshown") + "library file path: " + lib + "\nlibrary file path: /nonexistent/x.so\n"
+              "/nonexistent/x.so: cannot open shared object file: No such file or directory\n", GetCapturedStdout());
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(0, FreeLibrary(h));  // 0 is success here
 }
 
 // CreateThread and the charset conversions pass on what pthread and the C library say.
@@ -120,17 +111,16 @@ TEST(Posix, CreateThreadAndCharsetsPassResultsOn)
 {
     static std::atomic<int> ran{0};
     int value = 5, id = 0xDEADBEEF;
-    EXPECT_EQ(0, CreateThread(nullptr, 0, [](void* p) -> void* { ran = *(int*)p; return nullptr; },
-                              &value, 0, (DWORD*)&id));
-    EXPECT_EQ((int)0xDEADBEEF, id); // the id is not passed back
-    for (int i = 0; i < 5000 && ran == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    auto start = [](void* p) -> void* { return ran = *(int*)p, nullptr; };
+    EXPECT_EQ(0, CreateThread(nullptr, 0, start, &value, 0, (DWORD*)&id));
+    EXPECT_EQ((int)0xDEADBEEF, id);  // the id is not passed back
+    for (int i = 0; i < 5000 && ran == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(5, ran);
     wchar_t wide[8];
     char narrow[8] = "";
     EXPECT_EQ(3, MultiByteToWideChar(0, 0, "abc", -1, wide, 8));
     EXPECT_EQ(3, WideCharToMultiByte(0, 0, wide, -1, narrow, 8, nullptr, nullptr));
     EXPECT_STREQ("abc", narrow);
-    EXPECT_EQ(-1, MultiByteToWideChar(0, 0, "\xC3\xA9", -1, wide, 8)); // not ASCII in "C"
+    EXPECT_EQ(-1, MultiByteToWideChar(0, 0, "\xC3\xA9", -1, wide, 8));  // not ASCII in "C"
     EXPECT_EQ((DWORD)EILSEQ, GetLastError());
 }

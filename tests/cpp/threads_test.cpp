@@ -1,28 +1,22 @@
-// The globals from several Lua states on several threads at once, and
-// CBCString on each thread: every thread must get what the same work gives
-// on one thread alone. Run in a -fsanitize=thread build (scripts/tsan.sh),
-// this is also the data-race check.
+// The globals from several Lua states on several threads at once, and CBCString on each thread: every
+// thread must get what the same work gives on the main thread alone. Run in a -fsanitize=thread build
+// (scripts/tsan.sh), this is also the data-race check.
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <lua.hpp>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <lua.hpp>
-
 #include "BCString.h"
 #include "vodUdid.h"
 
-namespace {
-
-// Buffers, hex, typed and bit-field access, checksums, halves, then a
-// stream and a descriptor on a file of the thread's own, and CBCString's
-// Format and Replace; returns what it saw.
+// Buffers, hex, typed and bit-field access, checksums, halves, then a stream and a descriptor on a file
+// of the thread's own; what it saw.
 const char kScript[] = R"(
-local path, rounds = ...
-local out = {}
+local path, rounds, out = ...
 for r = 1, rounds do
   local h = MallocBuffer(64)
   Memset(h, r, 64)
@@ -31,7 +25,7 @@ for r = 1, rounds do
   SetIntBitsFrmMem(h, 5, 3, 7, r)
   SetByteBitsFrmMem(h, 24, 1, 4, r)
   Memcpy(GetBuffer(h, 32), h, 32)
-  out[#out + 1] = table.concat({calc_crc32(h, 64), add_sum(h, 61, r), GetMemValue(h, 16, 16),
+  out = out .. table.concat({calc_crc32(h, 64), add_sum(h, 61, r), GetMemValue(h, 16, 16),
     GetIntBitsFrmMem(h, 5, 3, 7), GetByteBitsFrmMem(h, 24, 1, 4), Memcmp(h, GetBuffer(h, 32), 32),
     Int64Add(r, 1, 4294967295, 0)}, " ")
   CharsToBuffer(h, "one\ntwo\n")
@@ -39,61 +33,53 @@ for r = 1, rounds do
   fwrite(f, h, 8)
   fclose(f)
   f = fopen(path, "rb")
-  out[#out + 1] = fgetALine(f) .. fgetALine(f) .. tostring(fgetALine(f))
+  out = out .. fgetALine(f) .. fgetALine(f) .. tostring(fgetALine(f))
   fclose(f)
   local fd = LFopen(path, 1)
   LFseek(fd, 4, 0, 0)
-  out[#out + 1] = tostring(LFread(fd, GetBuffer(h, 48), 3)) .. BufferToChars(h, 48, 3)
+  out = out .. tostring(LFread(fd, GetBuffer(h, 48), 3)) .. BufferToChars(h, 48, 3) .. "\n"
   LFclose(fd)
   FreeBuffer(h)
 end
-return table.concat(out, "\n")
+return out
 )";
 
-std::string RunScript(const std::string& path, int rounds)
+static std::string RunScript(const std::string& path, int rounds)
 {
     lua_State* L = luaL_newstate();
     luaL_openlibs(L);
     l_RegAllFun(L);
-    std::string out = luaL_loadstring(L, kScript) ? "load failed" : "";
-    lua_pushstring(L, path.c_str());
-    lua_pushinteger(L, rounds);
-    if (out.empty())
-        out = lua_pcall(L, 2, 1, 0) == 0 ? "" : "error: ", out += lua_tostring(L, -1);
-    for (int r = 0; r < rounds; ++r) { // and CBCString, which holds no state between objects
+    luaL_loadstring(L, kScript);
+    lua_pushstring(L, path.c_str()), lua_pushinteger(L, rounds), lua_pushstring(L, "");
+    std::string out = lua_pcall(L, 3, 1, 0) ? "error: " : "";
+    out += lua_tostring(L, -1);
+    lua_close(L);
+    for (int r = 0; r < rounds; ++r) {  // CBCString holds no state between objects
         CBCString cs;
         cs.Format("%d-%s-%5.2f", r, path.c_str(), r / 3.0);
         cs.Replace("/", "|");
-        out += "\n" + std::string(cs);
+        out += std::string(cs) + "\n";
     }
-    lua_close(L);
     return out;
 }
 
-} // namespace
-
 TEST(Threads, GlobalsOnSeveralStatesAtOnce)
 {
-    // The calc_crc32 traces are not what this test reads.
-    fflush(stdout);
-    int nSaved = dup(STDOUT_FILENO);
+    fflush(stdout);  // calc_crc32's traces are not what this test reads
+    const int nSaved = dup(STDOUT_FILENO), kThreads = 4, kRounds = 40;
     ASSERT_NE(freopen("/dev/null", "w", stdout), nullptr);
     char szDir[] = "/tmp/vodudid-threads-XXXXXX";
     ASSERT_NE(mkdtemp(szDir), nullptr);
-    const int kThreads = 4, kRounds = 40;
+    auto path = [&](int i) { return szDir + ("/a" + std::to_string(i)); };
     std::vector<std::string> alone(kThreads), together(kThreads);
-    for (int i = 0; i < kThreads; ++i)
-        alone[i] = RunScript(std::string(szDir) + "/a" + std::to_string(i), kRounds);
     std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back([&, i] { together[i] = RunScript(szDir + ("/a" + std::to_string(i)), kRounds); });
-    for (auto& t : threads)
-        t.join();
+    for (int i = 0; i < kThreads; ++i) alone[i] = RunScript(path(i), kRounds);
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { together[i] = RunScript(path(i), kRounds); });
+    for (auto& t : threads) t.join();
     fflush(stdout);
     dup2(nSaved, STDOUT_FILENO);
     close(nSaved);
-    for (int i = 0; i < kThreads; ++i)
-        EXPECT_EQ(together[i], alone[i]) << "thread " << i;
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(together[i], alone[i]) << "thread " << i;
     EXPECT_NE(alone[0].find("one\ntwo\nnil"), std::string::npos) << alone[0];
-    EXPECT_EQ(system((std::string("rm -rf ") + szDir).c_str()), 0);
+    std::filesystem::remove_all(szDir);
 }
