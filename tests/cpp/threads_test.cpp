@@ -13,8 +13,8 @@
 #include "BCString.h"
 #include "vodUdid.h"
 
-// Buffers, hex, typed and bit-field access, checksums, halves, then a stream and a descriptor on a file
-// of the thread's own; what it saw.
+// Buffers, hex, typed and bit-field access, checksums, halves, then a stream on a file of the thread's
+// own; what it saw.
 const char kScript[] = R"(
 local path, rounds, out = ...
 for r = 1, rounds do
@@ -33,12 +33,8 @@ for r = 1, rounds do
   fwrite(f, h, 8)
   fclose(f)
   f = fopen(path, "rb")
-  out = out .. fgetALine(f) .. fgetALine(f) .. tostring(fgetALine(f))
+  out = out .. fgetALine(f) .. fgetALine(f) .. tostring(fgetALine(f)) .. "\n"
   fclose(f)
-  local fd = LFopen(path, 1)
-  LFseek(fd, 4, 0, 0)
-  out = out .. tostring(LFread(fd, GetBuffer(h, 48), 3)) .. BufferToChars(h, 48, 3) .. "\n"
-  LFclose(fd)
   FreeBuffer(h)
 end
 return out
