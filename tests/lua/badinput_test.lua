@@ -27,17 +27,8 @@ local function show_code(call)
 end
 
 describe("bad-input catalogue", function()
-  it("has a row for every global", function()
-    local list = "local b = {} for k in pairs(_G) do b[k] = 1 end "
-      .. "assert(package.loadlib(os.getenv('VODUDID_LIB'), 'l_RegAllFun'))() "
-      .. "for k in pairs(_G) do if not b[k] then print(k) end end"
-    local out = support.sh(support.lua .. " -e " .. support.quote(list))
-    local names = {}
-    for name in out:gmatch("[^\n]+") do
-      names[#names + 1] = name
-      assert(doc:find("[^%w_]" .. name .. "%("), name .. " has no row")
-    end
-    assert.are.equal(48, #names)
+  it("has a row for every global", function() -- the list itself: registration_test.lua
+    for _, name in ipairs(support.globals) do assert(doc:find("[^%w_]" .. name .. "%("), name .. " has no row") end
   end)
 
   for _, row in ipairs(rows) do
