@@ -1,26 +1,22 @@
--- The base globals: diagnostics and "Exit" in one child, one row per call;
--- 64-bit values in halves against plain arithmetic on doubles.
+-- The base globals: diagnostics and "Exit" in one child, one row per call (the docs' examples and the
+-- bad-input catalogue hold the plainer calls); 64-bit values in halves against arithmetic on doubles.
 local support = require("support")
 support.load()
 
 it("diagnostics print exactly, in call order with Lua's output, and hand back what the convention says", function()
-  local refusal = "\"bad argument #3 to 'MessageBox' (string expected, got %s)\"" -- the message, without its position
+  local refusal = "\"bad argument #3 to 'MessageBox' (string expected, got boolean)\"" -- without its position
   local rows = { -- call, what it hands back, what it prints
-    { "Exit(1, 2)", "2" }, { "Exit(7)", "7" }, { "Exit() == Exit", "true" }, { "Exit(1, nil)", "nil" },
-    { "DebugTrace(12)", '"12"', "12\n" }, -- a number comes back as its text
+    { "Exit(7)", "7" }, { "Exit(1, nil)", "nil" }, { "DebugTrace(12)", '"12"', "12\n" }, -- a number: its text
     { "DebugTrace(3.5)", '"3.5"', "3.5\n" }, { 'DebugTrace("ab\\0cd")', '"ab\\000cd"', "ab\n" },
-    { "DebugTrace(nil)", "nil", "\n" }, { "DebugTrace() == DebugTrace", "true", "\n" },
-    { 'MessageBox(nil, "hello", "caption")', "0", "hello\n" }, { "MessageBox(nil, 42, 5)", "0", "42\n" },
-    { "MessageBox()", "0", "\n" },
+    { "DebugTrace(nil)", "nil", "\n" }, { "MessageBox(nil, 42, 5)", "0", "42\n" }, { "MessageBox()", "0", "\n" },
     -- A caption that is no string, number or nil is refused before anything is printed.
-    { '(select(2, pcall(function() MessageBox(nil, "never", {}) end)):gsub("^.-:%d+: ", ""))', refusal:format("table") },
-    { '(select(2, pcall(function() MessageBox(nil, "never", true) end)):gsub("^.-:%d+: ", ""))', refusal:format("boolean") },
+    { '(select(2, pcall(function() MessageBox(nil, "never", true) end)):gsub("^.-:%d+: ", ""))', refusal },
     -- At most 512 bytes, up to the first zero; the count's low 32 bits, signed.
     { "TraceBuffer(h, 5)", "5", "hello\n" }, { "TraceBuffer(h, 0)", "0", "\n" },
     { "TraceBuffer(h, 4294967296)", "4294967296", "\n" }, { "TraceBuffer(h, 4294967298)", "4294967298", "he\n" },
     { "TraceBuffer(h, -1)", "-1", "\n" }, { "TraceBuffer(h, 4294967295)", "4294967295", "\n" },
     { "TraceBuffer(w, 1000)", "1000", ("x"):rep(512) .. "\n" }, { "TraceBuffer(w, 511)", "511", ("x"):rep(511) .. "\n" },
-    { "TraceBuffer(nil, 10)", "10", "\n" }, { "TraceBuffer() == TraceBuffer", "true", "\n" },
+    { "TraceBuffer(nil, 10)", "10", "\n" },
   }
   support.rows([[local h, w = MallocBuffer(16), MallocBuffer(1024)
     Memset(h, 0, 16) CharsToBuffer(h, "hello world") CharsToBuffer(w, ("x"):rep(512) .. ("y"):rep(488))]],
@@ -49,5 +45,4 @@ it("64-bit halves add, subtract and compare like two's-complement arithmetic", f
     assert.are.same({ dif % TWO32, (ah - bh + math.floor(dif / TWO32)) % TWO32 }, { Int64Dec(unpack(a)) })
     assert.are.equal(compare(ah, al, bh, bl), CompareInt64(unpack(a)))
   end
-  assert.are.same({ { 1 }, { 0, 0 }, { 0, 0 } }, { { CompareInt64() }, { Int64Add() }, { Int64Dec() } }) -- two zero values
 end)

@@ -1,4 +1,4 @@
--- The vodudid host: arg as lua5.1 sets it, loading, errors and exit statuses.
+-- The vodudid host: arg as lua5.1 sets it, loading, options, errors and exit statuses.
 local support = require("support")
 local q = support.quote
 
@@ -14,51 +14,40 @@ describe("vodudid host", function()
       while arg and arg[n - 1] ~= nil do n = n - 1 end
       print(type(arg), n, arg and arg[0], arg and #arg, select("#", ...), ...)]])
     local e = "-e " .. q('io.write(type(arg), " ")')
-    local rows = { -- name, command-line tail, standard input
-      { "script and arguments", e .. " " .. s .. " a b" },
-      { "- reads standard input", e .. " - a", s },
-      { "standard input without -", "", s },
-      { "-e alone", e },
-      { "-- before the script", "-- " .. s .. " c" },
-    }
-    for _, row in ipairs(rows) do
+    for _, row in ipairs({ -- name, command-line tail, standard input
+      { "script and arguments", e .. " " .. s .. " a b" }, { "- reads standard input", e .. " - a", s },
+      { "standard input without -", "", s }, { "-e alone", e }, { "-- before the script", "-- " .. s .. " c" },
+    }) do
       local input = row[3] and (" < " .. row[3]) or ""
       local want = support.sh(q(support.lua51) .. " " .. row[2] .. input)
-      local got, err, rc = support.sh(q(support.host) .. " " .. row[2] .. input)
-      assert.are.same({ row[1], want, "", 0 }, { row[1], got, err, rc })
+      assert.are.same({ row[1], want, "", 0 }, { row[1], support.sh(q(support.host) .. " " .. row[2] .. input) })
     end
   end)
 
   it("flushes the library's output into a pipe before exiting", function()
     -- Lots of small C stdio writes into a pipe: all of them must arrive.
-    local p = io.popen(q(support.host) .. " -e " ..
-      q('for i = 1, 20000 do DebugTrace(i) end') .. "; echo rc=$?")
+    local p = io.popen(q(support.host) .. " -e " .. q('for i = 1, 20000 do DebugTrace(i) end') .. "; echo rc=$?")
     local out = p:read("*a")
     p:close()
-    local _, lines = out:gsub("\n", "")
-    assert.are.same({ 20001, "19999\n20000\nrc=0\n" }, { lines, out:sub(-17) })
+    assert.are.same({ 20001, "19999\n20000\nrc=0\n" }, { select(2, out:gsub("\n", "")), out:sub(-17) })
   end)
 
-  it("reports errors on stderr with the status they deserve", function()
-    local libm = "/lib/x86_64-linux-gnu/libm.so.6"
-    local rows = { -- name, arguments, stderr start (plain text), status
-      { "Lua error", "-e " .. q('local function f() error("boom") end f()'),
+  it("loads, checks and reports errors on stderr with the status they deserve", function()
+    local libm, run = "/lib/x86_64-linux-gnu/libm.so.6", " -e 'DebugTrace(Int64Add(1, 0, 2, 0))'"
+    local misuse = " -e " .. q('print((pcall(CopyFile, "none", "a b")))') -- a blank: refused when checking
+    for _, row in ipairs({ -- name, arguments, stdout, stderr start (plain text), status
+      { "the library beside the host", run, "3\n", "", 0 },
+      { "the library given", "--lib " .. q(support.lib) .. run, "3\n", "", 0 },
+      { "checking off", misuse, "true\n", "", 0 }, { "--checked", "--checked" .. misuse, "false\n", "", 0 },
+      { "Lua error", "-e " .. q('local function f() error("boom") end f()'), "",
         "vodudid: (command line):1: boom\nstack traceback:\n", 1 },
-      { "missing script", q(dir .. "/missing.lua"), "vodudid: cannot open " .. dir .. "/missing.lua", 1 },
-      { "missing library", "--lib " .. q(dir .. "/nolib.so") .. " -e 'DebugTrace(1)'",
+      { "missing script", q(dir .. "/missing.lua"), "", "vodudid: cannot open " .. dir .. "/missing.lua", 1 },
+      { "missing library", "--lib " .. q(dir .. "/nolib.so") .. run, "",
         "vodudid: cannot load library '" .. dir .. "/nolib.so': " .. dir .. "/nolib.so: cannot open", 2 },
-      { "no entry", "--lib " .. libm .. " -e 'DebugTrace(1)'", "vodudid: no l_RegAllFun in '" .. libm .. "'", 2 },
-    }
-    for _, row in ipairs(rows) do
-      local out, err, rc = support.run_host(row[2])
-      assert.are.same({ row[1], "", row[3], row[4] }, { row[1], out, err:sub(1, #row[3]), rc })
-    end
-  end)
-
-  it("loads the library beside itself by default, or the one given", function()
-    for _, args in ipairs({ "", "--lib " .. q(support.lib) }) do
-      local out, _, rc = support.run_host(args .. " -e 'DebugTrace(Int64Add(1, 0, 2, 0))'", { cd = dir })
-      assert.are.same({ "3\n", 0 }, { out, rc })
+      { "no entry", "--lib " .. libm .. run, "", "vodudid: no l_RegAllFun in '" .. libm .. "'", 2 },
+    }) do
+      local out, err, rc = support.sh(("cd %s && env -u VODUDID_CHECKED %s %s"):format(q(dir), q(support.host), row[2]))
+      assert.are.same({ row[1], row[3], row[4], row[5] }, { row[1], out, err:sub(1, #row[4]), rc })
     end
   end)
 end)

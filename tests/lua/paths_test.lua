@@ -1,5 +1,5 @@
--- The path globals in children of the stock interpreter; the exported path
--- functions themselves are swept against models in paths_test.cpp.
+-- The path globals in children of the interpreter; the exported path functions themselves are swept
+-- against models in paths_test.cpp, plainer calls are the docs' examples and the bad-input catalogue.
 local support = require("support")
 local q = support.quote
 
@@ -17,30 +17,26 @@ local base -- physical, so that it is what getcwd and readlink report
 before_each(function() base = sh("readlink -f " .. q(support.tmpdir())) end)
 after_each(function() support.rmtree(base) end)
 
-for _, len in ipairs({ 0, 259, 260 }) do -- the stock interpreter, and copies at paths of 259 bytes and 260 (too long)
-  it("GetExecPath for an executable path of length " .. len, function()
-    local lua = sh("readlink -f " .. q(support.lua))
-    local exe = len > 0 and deep_dir(base, len - 4) .. "/lua" or lua
-    if exe ~= lua then sh("cp " .. q(lua) .. " " .. q(exe)) end
-    local out, err, rc = support.sh(q(exe) .. " -e "
-      .. q("assert(package.loadlib(os.getenv('VODUDID_LIB'), 'l_RegAllFun'))() io.write(GetExecPath())"))
+it("GetExecPath for copies of the interpreter at paths of 259 bytes and 260 (too long)", function()
+  for _, len in ipairs({ 259, 260 }) do -- the interpreter where it is installed: the docs' example
+    local exe = deep_dir(base, len - 4) .. "/lua"
+    sh("cp " .. q(sh("readlink -f " .. q(support.lua))) .. " " .. q(exe))
+    local out, err, rc = support.sh(q(exe) .. " -e " .. q(support.register .. " io.write(GetExecPath())"))
     assert.are.same({ len < 260 and exe:match("^.*/") or ".\\", 0 }, { out, rc }, err)
     assert.is_truthy(err:match(len < 260 and "^$" or "^readlink failed:: [^\n]*\n$"), err)
-  end)
-end
+  end
+end)
 
 it("current directory and file names, every call in one child", function()
   local d259, d260, gone = deep_dir(base, 259), deep_dir(base, 260), deep_dir(base, #base + 5)
   local function cd(path) return ("SetCurrentDirectory(%q), GetCurrentDirectory()"):format(path) end
   local rows = { -- call, what it hands back: the path argument, then the current directory
-    { cd("missing"), ('"missing" %q'):format(base) }, -- a failed change leaves it
-    { "SetCurrentDirectory(nil), GetCurrentDirectory()", ("nil %q"):format(base) },
-    { "SetCurrentDirectory() == SetCurrentDirectory, type(SetCurrentDirectory({}))", 'true "table"' },
+    { "SetCurrentDirectory(nil), type(SetCurrentDirectory({})), GetCurrentDirectory()",
+      ('nil "table" %q'):format(base) },
     { cd(d259), ("%q %q"):format(d259, d259) }, { cd(d260), ('%q ""'):format(d260) }, -- too long to show
     { cd(gone), ("%q %q"):format(gone, gone) },
     { ("os.remove(%q), GetCurrentDirectory()"):format(gone), 'true ""' }, -- removed while current
-    { "GetFileNameFromPath(), GetFileNameFromPath(nil), GetFileNameFromPath({})", '"" "" ""' },
-    { 'GetFileNameFromPath("ab/cd\\0/ef"), GetFileNameFromPath(12), GetFileNameFromPath(3.5)', '"cd" "" ""' },
+    { 'GetFileNameFromPath("ab/cd\\0/ef"), GetFileNameFromPath(12)', '"cd" ""' },
   }
   support.rows("", rows, "", { cd = base })
 end)

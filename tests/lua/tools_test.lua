@@ -9,19 +9,13 @@ local dir
 before_each(function() dir = support.tmpdir() end)
 after_each(function() support.rmtree(dir) end)
 
-local function random_bytes(n)
-  local t = {}
-  for i = 1, n do t[i] = string.char(math.random(0, 255)) end
-  return table.concat(t)
-end
-
 it("hexdump.lua prints what xxd prints", function()
   math.randomseed(3)
   local sizes = { 0, 1, 16, 33, 200, 70000 }
   local options = { "", "-s 0x10 -l 010", "-s 017 -l 33", "-s5", "-l 0", "-s -20 -l 0x7", "-s 99999", "-l -1" }
   for _, n in ipairs(sizes) do
     local file = dir .. "/f" .. n
-    support.writefile(file, n == 200 and ("Hello\0 world\127\n"):rep(13):sub(1, n) or random_bytes(n))
+    support.writefile(file, n == 200 and ("Hello\0 world\127\n"):rep(13):sub(1, n) or support.random_bytes(n))
     for _, opt in ipairs(options) do
       local want = support.sh(plain .. "xxd " .. opt .. " " .. q(file))
       local got, err, rc = support.sh(("%s %s %s %s"):format(support.lua, q(examples .. "hexdump.lua"), opt, q(file)))
@@ -32,19 +26,14 @@ it("hexdump.lua prints what xxd prints", function()
   end
 end)
 
--- Little-endian integers in strings, and a field of `width` bits at `first`.
+-- Little-endian integers in strings, and a field of `width` bits at `first` of a `len`-byte word.
 local function le(v, len)
   local t = {}
   for i = 1, len do t[i] = string.char(math.floor(v / 256 ^ (i - 1)) % 256) end
   return table.concat(t)
 end
-local function word(s, off, len)
-  local v = 0
-  for i = len, 1, -1 do v = v * 256 + s:byte(off + i) end
-  return v
-end
 local function field(s, off, len, first, width, v)
-  local w, unit = word(s, off, len), 2 ^ first
+  local w, unit = support.le({ s:byte(off + 1, off + len) }, 1, len), 2 ^ first
   local old = math.floor(w / unit) % 2 ^ width
   return s:sub(1, off) .. le(w + (v - old) * unit, len) .. s:sub(off + len + 1)
 end
@@ -56,23 +45,20 @@ it("patch.lua applies edits as the byte model does and shows both CRC-32s", func
   local function crc()
     return support.sh(plain .. "python3 -c 'import zlib,sys; print(zlib.crc32(open(sys.argv[1], \"rb\").read()))' " .. q(file))
   end
-  local rows = {
-    { "0:u8=255", function(s) return put(s, 0, "\255") end },
-    { "63:u8=0x7f", function(s) return put(s, 63, "\127") end },
-    { "5:u16=0xBEEF", function(s) return put(s, 5, le(0xBEEF, 2)) end },
-    { "60:u32=4294967295", function(s) return put(s, 60, le(4294967295, 4)) end },
-    { "9:u32=305419896", function(s) return put(s, 9, le(305419896, 4)) end },
-    { "7:bit8:1:3=5", function(s) return field(s, 7, 1, 1, 3, 5) end },
-    { "12:bit8:7:1=0", function(s) return field(s, 12, 1, 7, 1, 0) end },
-    { "3:bit32:4:8=0xAB", function(s) return field(s, 12, 4, 4, 8, 0xAB) end },
-    { "15:bit32:1:31=2147483647", function(s) return field(s, 60, 4, 1, 31, 2147483647) end },
-    { "hex=30:00fF10", function(s) return put(s, 30, "\0\255\16") end },
+  local rows = { -- edit, then its bytes at an offset, or its field: offset, bytes, first bit, width, value
+    { "0:u8=255", 0, "\255" }, { "63:u8=0x7f", 63, "\127" }, { "5:u16=0xBEEF", 5, le(0xBEEF, 2) },
+    { "60:u32=4294967295", 60, le(4294967295, 4) }, { "9:u32=305419896", 9, le(305419896, 4) },
+    { "7:bit8:1:3=5", 7, 1, 1, 3, 5 }, { "12:bit8:7:1=0", 12, 1, 7, 1, 0 }, { "3:bit32:4:8=0xAB", 12, 4, 4, 8, 0xAB },
+    { "15:bit32:1:31=2147483647", 60, 4, 1, 31, 2147483647 }, { "hex=30:00fF10", 30, "\0\255\16" },
   }
-  local args, want = {}, random_bytes(64)
+  local args, want = {}, support.random_bytes(64)
   support.writefile(file, want)
   local before = crc()
-  for i, row in ipairs(rows) do args[i], want = row[1], row[2](want) end
-  local out, err, rc = support.sh(("%s %s %s %s"):format(support.lua, q(examples .. "patch.lua"), q(file), table.concat(args, " ")))
+  for i, row in ipairs(rows) do
+    args[i], want = row[1], row[4] and field(want, unpack(row, 2)) or put(want, row[2], row[3])
+  end
+  local patch = ("%s %s %s "):format(support.lua, q(examples .. "patch.lua"), q(file))
+  local out, err, rc = support.sh(patch .. table.concat(args, " "))
   assert.are.same({ "", 0 }, { err, rc })
   assert.are.equal(want, support.readfile(file))
   assert.is_truthy(out:find("^before: l_calc_crc32, pBuffer = 0x%x+, nLen = 64, crc32 = " .. before:gsub("\n", " %%(")))
@@ -84,7 +70,7 @@ it("patch.lua applies edits as the byte model does and shows both CRC-32s", func
   for _, bad in ipairs({ "64:u8=1", "63:u16=1", "-1:u8=1", "16:bit32:0:1=1", "hex=63:0000",
       "0:u8=256", "0:u16=65536", "0:u32=0x100000000", "0:bit8:0:2=4", "0:bit8:6:3=1", "0:bit32:0:32=1",
       "0:u8=x", "0:u64=1", "hex=0:abc", "hex=0:", "0:bit8:1=1", "u8=1", "0:u8=1.5" }) do
-    out, err, rc = support.sh(("%s %s %s 0:u8=1 %s"):format(support.lua, q(examples .. "patch.lua"), q(file), q(bad)))
+    out, err, rc = support.sh(patch .. "0:u8=1 " .. q(bad))
     assert.are.same({ "", 2, want }, { out, rc, support.readfile(file) }, bad)
     assert.is_truthy(err:find("^patch: .*" .. bad:gsub("%p", "%%%0")), err)
   end
