@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -40,6 +41,7 @@ int main(int argc, char** argv)
         for (size_t k = 0; i >= 0 && k < in.size(); ++k)
             if (k >= nKeep || next() % 16 == 0)
                 in[k] = (char)next();
+        alarm(30); // an input that hangs ends the run, long before the test's timeout would
         LLVMFuzzerTestOneInput((const uint8_t*)in.data(), in.size());
     }
     return 0;
