@@ -1,11 +1,7 @@
-/*
- * CBCString operation sequences against std::string. Texts hold no zero
- * byte; a NUL that an operation stores cuts the text there, which the model
- * states once after every step. Texts stay below 4 KiB: growth without
- * bound would be the fuzzer's doing, not the class's.
- */
-#include <algorithm>
-
+/* CBCString operation sequences against std::string. Texts hold no zero byte;
+ * a NUL an operation stores cuts the text there, which the model states after
+ * every step. Texts stay below 4 KiB: growth without bound would be the
+ * fuzzer's doing, not the class's. */
 #include "BCString.h"
 #include "fuzz_common.h"
 
@@ -25,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         char ch = in.ConsumeIntegral<char>();
         t = in.ConsumeRandomLengthString(16);
         std::replace(t.begin(), t.end(), '\0', 'z');
+        int nCh = (int)std::count(m.begin(), m.end(), ch), nA = Clamp(a, 0, len); // a NUL counts 0
         if (len > 4096 && (op < 3 || op == 14 || op == 16))
             op = 3; // every op that can grow the text, Replace and Insert too
         CBCString copy(cs);
@@ -34,18 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         case 2: cs += copy; m += m; break;
         case 3: cs = t.c_str(); m = t; break;
         case 4: cs = ch; m = std::string(1, ch); break;
-        case 5: cs = cs.Mid(a, b); a = Clamp(a, 0, len); m = m.substr(a, Clamp(b, 0, len - a)); break;
-        case 6: cs = cs.Left(a); m = m.substr(0, Clamp(a, 0, len)); break;
-        case 7: cs = cs.Right(a); m = m.substr(len - Clamp(a, 0, len)); break;
+        case 5: cs = cs.Mid(a, b); m = m.substr(nA, Clamp(b, 0, len - nA)); break;
+        case 6: cs = cs.Left(a); m = m.substr(0, nA); break;
+        case 7: cs = cs.Right(a); m = m.substr(len - nA); break;
         case 8: cs.MakeUpper(); for (char& c : m) c = (char)toupper((unsigned char)c); break;
         case 9: cs.MakeReverse(); std::reverse(m.begin(), m.end()); break;
         case 10: cs.TrimRight(t.c_str()); m.erase(m.find_last_not_of(t) + 1); break;
         case 11: cs.TrimLeft(t.c_str()); m.erase(0, std::min(m.find_first_not_of(t), m.size())); break;
-        case 12: cs.TrimRight(ch); if (ch) m.erase(m.find_last_not_of(ch) + 1); break;
-        case 13: r = cs.Replace(ch, t[0]);
-            want = ch ? (int)std::count(m.begin(), m.end(), ch) : 0;
-            if (ch) std::replace(m.begin(), m.end(), ch, t[0]);
-            break;
+        case 12: cs.TrimRight(ch); m.erase(m.find_last_not_of(ch) + 1); break;
+        case 13: r = cs.Replace(ch, t[0]); want = nCh; std::replace(m.begin(), m.end(), ch, t[0]); break;
         case 14: {
             std::string from = t.substr(0, 2), to = t.substr(from.size()), res;
             r = cs.Replace(from.c_str(), to.c_str());
@@ -55,13 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (want) m = res + m.substr(i);
             break;
         }
-        case 15: r = cs.Remove(ch); want = ch ? (int)std::count(m.begin(), m.end(), ch) : 0;
-            m.erase(std::remove(m.begin(), m.end(), ch), m.end()); break;
-        case 16: cs.Insert(a, t.c_str()); m.insert(Clamp(a, 0, len), t); break;
-        case 17: cs.Delete(a, b); a = Clamp(a, 0, len); m.erase(a, Clamp(b, 0, len - a)); break;
-        case 18: r = cs.Find(ch, a);
-            want = !ch ? -2 : a < 0 || a >= len ? -1 : (int)m.find(ch, a);
-            break;
+        case 15: r = cs.Remove(ch); want = nCh; m.erase(std::remove(m.begin(), m.end(), ch), m.end()); break;
+        case 16: cs.Insert(a, t.c_str()); m.insert(nA, t); break;
+        case 17: cs.Delete(a, b); m.erase(nA, Clamp(b, 0, len - nA)); break;
+        case 18: r = cs.Find(ch, a); want = !ch ? -2 : a < 0 || a >= len ? -1 : (int)m.find(ch, a); break;
         case 19: r = cs.Find(t.c_str(), a); want = t.empty() ? -2 : a < 0 || a >= len ? -1 : (int)m.find(t, a);
             if (want >= 0) want -= a;
             break;

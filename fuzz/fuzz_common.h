@@ -1,5 +1,6 @@
 /* fuzz_common.h - what the fuzz targets share: a Lua state with the library
- * registered, the pool of argument values, and the independent models. */
+ * registered, calls of the globals, the pool of argument values, and the
+ * independent models. */
 #ifndef VODUDID_FUZZ_COMMON_H
 #define VODUDID_FUZZ_COMMON_H
 
@@ -10,10 +11,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <string>
-#include <vector>
-
 #include <fuzzer/FuzzedDataProvider.h>
 #include <lua.hpp>
 
@@ -21,22 +18,17 @@
 
 namespace fz {
 
-/* The library's trace lines, thousands a second, would drown the fuzzer's
- * report: standard output goes to /dev/null. */
-inline void SilenceStdout()
+/* A fresh state with Lua's libraries and the 48 globals, checked or not.
+ * The trace lines, thousands a second, would drown the fuzzer's report:
+ * standard output goes to /dev/null. */
+inline lua_State* NewState(bool bChecked)
 {
     int fd = open("/dev/null", O_WRONLY);
     if (fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0)
         close(fd);
-}
-
-/* A fresh state with the base library and the 48 globals, checked or not. */
-inline lua_State* NewState(bool bChecked)
-{
     bChecked ? setenv("VODUDID_CHECKED", "1", 1) : unsetenv("VODUDID_CHECKED");
     lua_State* L = luaL_newstate();
-    lua_pushcfunction(L, luaopen_base);
-    lua_call(L, 0, 0);
+    luaL_openlibs(L);
     l_RegAllFun(L);
     lua_settop(L, 0);
     return L;
@@ -49,6 +41,17 @@ inline int CallGlobal(lua_State* L, const char* name, int nArgs)
     lua_getfield(L, LUA_GLOBALSINDEX, name);
     lua_insert(L, -nArgs - 1);
     return lua_pcall(L, nArgs, 1, 0);
+}
+
+inline void Push(lua_State* L, const void* p) { lua_pushlightuserdata(L, const_cast<void*>(p)); }
+inline void Push(lua_State* L, double n) { lua_pushnumber(L, n); }
+inline void Push(lua_State* L, const std::string& s) { lua_pushlstring(L, s.data(), s.size()); }
+
+/* The same with the arguments given: pointers as handles, numbers, texts. */
+template <typename... A> int Call(lua_State* L, const char* name, const A&... args)
+{
+    (Push(L, args), ...);
+    return CallGlobal(L, name, (int)sizeof...(args));
 }
 
 /* The edges of every argument rule: 32- and 64-bit bounds, fractions, NaN,
@@ -70,7 +73,7 @@ inline void PushPoolValue(lua_State* L, FuzzedDataProvider& in)
     case 3: return lua_pushnumber(L, in.PickValueInArray(kNumbers));
     case 4: return lua_pushinteger(L, in.ConsumeIntegralInRange(-40, 40));
     case 5: return lua_pushstring(L, in.PickValueInArray(kTexts));
-    default: std::string s = in.ConsumeRandomLengthString(40); lua_pushlstring(L, s.data(), s.size());
+    default: return Push(L, in.ConsumeRandomLengthString(40));
     }
 }
 
@@ -100,9 +103,8 @@ inline std::vector<std::string> LinePiecesModel(const std::string& data)
 {
     std::vector<std::string> pieces;
     for (size_t i = 0, end; i < data.size(); i = end) {
-        end = std::min(data.find('\n', i) == std::string::npos ? data.size() : data.find('\n', i) + 1, i + 1023);
-        std::string piece = data.substr(i, end - i);
-        pieces.push_back(piece.substr(0, piece.find('\0')));
+        end = std::min(std::min(data.find('\n', i), data.size() - 1) + 1, i + 1023);
+        pieces.push_back(data.substr(i, end - i).c_str());
     }
     return pieces;
 }

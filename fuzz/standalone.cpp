@@ -1,13 +1,12 @@
-/*
- * standalone.cpp - a fuzz target as a plain test, with any compiler and no
- * libFuzzer: every seed file, then COUNT inputs, by turns a seed with one
- * byte in 16 changed and some appended, or pseudo-random bytes (the same on
- * every run). The target's model checks abort on a difference.
- *   <target>_run SEED_DIR COUNT
- */
+/* standalone.cpp - a fuzz target as a plain test, with any compiler and no
+ * libFuzzer: every seed file, then COUNT inputs, by turns a seed with one byte
+ * in 16 changed and some appended, or pseudo-random bytes (the same on every
+ * run). The target's model checks abort on a difference.
+ *   <target>_run SEED_DIR COUNT */
 #include <dirent.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -20,20 +19,17 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        return 2;
-    if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
+    DIR* d = argc == 3 ? opendir(argv[1]) : nullptr;
     std::vector<std::string> seeds;
-    DIR* d = opendir(argv[1]);
     for (dirent* e; d != nullptr && (e = readdir(d)) != nullptr;)
         if (e->d_name[0] != '.') {
             std::ifstream f(std::string(argv[1]) + "/" + e->d_name, std::ios::binary);
             seeds.push_back((std::ostringstream() << f.rdbuf()).str());
         }
-    if (d == nullptr || seeds.empty())
+    if (d == nullptr || seeds.empty() || closedir(d) != 0)
         return 2;
-    closedir(d);
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     std::sort(seeds.begin(), seeds.end()); // directory order is the file system's
     uint64_t x = 0x9E3779B97F4A7C15u; // xorshift64
     auto next = [&x] { return x ^= x << 13, x ^= x >> 7, x ^= x << 17; };
@@ -45,6 +41,7 @@ int main(int argc, char** argv)
         for (size_t k = 0; i >= 0 && k < in.size(); ++k)
             if (k >= nKeep || next() % 16 == 0)
                 in[k] = (char)next();
+        alarm(30); // an input that hangs ends the run, long before the test's timeout would
         LLVMFuzzerTestOneInput((const uint8_t*)in.data(), in.size());
     }
     return 0;
