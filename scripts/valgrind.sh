@@ -54,4 +54,11 @@ for t in "$root"/tests/lua/${VALGRIND_ONLY:-*}_test.lua; do
   (cd "$b/tests" && "${vg[@]}" "${extra[@]}" "$VODUDID_LUA" "$(command -v busted)" --ignore-lua --pattern=_test \
      -o TAP "$t" >"$log" 2>&1) || { failed=1; grep -A 12 '^not ok' "$log" || tail -n 30 "$log"; }
 done
+# The docs' examples, each block in a lua5.1 child of its own.
+if [ -z "${VALGRIND_ONLY:-}" ] || [ "$VALGRIND_ONLY" = docs_examples ]; then
+  echo "valgrind: docs_examples.lua"
+  log=$logs/docs_examples.lua.log
+  (cd "$b/tests" && "${vg[@]}" "$VODUDID_LUA" "$root/tests/docs_examples.lua" "$root" >"$log" 2>&1) ||
+    { failed=1; tail -n 30 "$log"; }
+fi
 [ $failed -eq 0 ] && echo "valgrind: clean" || { echo "valgrind: errors (see above)"; exit 1; }
