@@ -449,13 +449,19 @@ bool PushCheckedRegistry(lua_State* L)
     return true;
 }
 
+/* A checked variant that checks one range from the handle in argument 1
+ * (its offset and length by the global's own rule) and then runs the plain
+ * handler. */
+#define CHECKED_AT(Global, Handler, Offset, Length) \
+    int ck_##Global(lua_State* L)                   \
+    {                                               \
+        CheckAt(L, #Global, Offset, Length);        \
+        return Handler(L);                          \
+    }
+
 /* ---- base family ---------------------------------------------------------- */
 
-int ck_TraceBuffer(lua_State* L)
-{
-    CheckAt(L, "TraceBuffer", 0, std::min(CountLen(ArgInt(L, 2)), kTraceAreaLen));
-    return l_TraceBuffer(L);
-}
+CHECKED_AT(TraceBuffer, l_TraceBuffer, 0, std::min(CountLen(ArgInt(L, 2)), kTraceAreaLen))
 
 /* ---- blocks ---------------------------------------------------------------- */
 
@@ -509,41 +515,37 @@ int ck_FreeBuffer(lua_State* L)
 
 /* ---- raw memory -------------------------------------------------------------- */
 
+/* Memcpy and Memcmp: the count's range at the handles in arguments iFirst,
+ * then iSecond (the one reported when both are wrong), when both handles
+ * are there and the count is positive (the handlers touch nothing
+ * otherwise). */
+static void CheckTwoRanges(lua_State* L, const char* szGlobal, int iFirst, int iSecond)
+{
+    LPBYTE pFirst = ArgHandle(L, iFirst), pSecond = ArgHandle(L, iSecond);
+    uint64_t n = CountLen(ArgInt(L, 3));
+    if (pFirst != NULL && pSecond != NULL && n > 0) {
+        CheckRange(L, Reg(L), szGlobal, pFirst, n);
+        CheckRange(L, Reg(L), szGlobal, pSecond, n);
+    }
+}
+
 int ck_Memcpy(lua_State* L)
 {
-    LPBYTE pDes = ArgHandle(L, 1), pSrc = ArgHandle(L, 2);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    if (pDes != NULL && pSrc != NULL && n > 0) {
-        CheckRange(L, Reg(L), "Memcpy", pSrc, n);
-        CheckRange(L, Reg(L), "Memcpy", pDes, n);
-    }
+    CheckTwoRanges(L, "Memcpy", 2, 1); // the source first
     return l_Memcpy(L);
 }
 
-int ck_Memset(lua_State* L)
-{
-    CheckAt(L, "Memset", 0, CountLen(ArgInt(L, 3)));
-    return l_Memset(L);
-}
+CHECKED_AT(Memset, l_Memset, 0, CountLen(ArgInt(L, 3)))
 
 int ck_Memcmp(lua_State* L)
 {
-    LPBYTE p1 = ArgHandle(L, 1), p2 = ArgHandle(L, 2);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    if (p1 != NULL && p2 != NULL && n > 0) {
-        CheckRange(L, Reg(L), "Memcmp", p1, n);
-        CheckRange(L, Reg(L), "Memcmp", p2, n);
-    }
+    CheckTwoRanges(L, "Memcmp", 1, 2);
     return l_Memcmp(L);
 }
 
 /* ---- strings and hex text ------------------------------------------------------ */
 
-int ck_BufferToChars(lua_State* L)
-{
-    CheckAt(L, "BufferToChars", ArgInt(L, 2), CountLen(ArgInt(L, 3)));
-    return l_BuffertoChars(L);
-}
+CHECKED_AT(BufferToChars, l_BuffertoChars, ArgInt(L, 2), CountLen(ArgInt(L, 3)))
 
 int ck_CharsToBuffer(lua_State* L)
 {
@@ -552,17 +554,8 @@ int ck_CharsToBuffer(lua_State* L)
     return l_CharstoBuffer(L);
 }
 
-int ck_BufferToString(lua_State* L)
-{
-    CheckAt(L, "BufferToString", 0, CountLen(ArgInt(L, 2)));
-    return l_BufferToString(L);
-}
-
-int ck_StringtoBuffer(lua_State* L)
-{
-    CheckAt(L, "StringtoBuffer", 0, HexBytes(ArgText(L, 2)));
-    return l_StringtoBuffer(L);
-}
+CHECKED_AT(BufferToString, l_BufferToString, 0, CountLen(ArgInt(L, 2)))
+CHECKED_AT(StringtoBuffer, l_StringtoBuffer, 0, HexBytes(ArgText(L, 2)))
 
 int ck_GetMemValue(lua_State* L)
 {
@@ -576,87 +569,25 @@ int ck_GetMemValue(lua_State* L)
     return l_GetMemValue(L);
 }
 
-int ck_SetMemValue(lua_State* L)
-{
-    CheckAt(L, "SetMemValue", ArgInt(L, 2), HexBytes(ArgText(L, 3)));
-    return l_SetMemValue(L);
-}
+CHECKED_AT(SetMemValue, l_SetMemValue, ArgInt(L, 2), HexBytes(ArgText(L, 3)))
 
 /* ---- typed values and bit fields, each with its own offset rule ------------------- */
 
-int ck_GetInt32FrmMem(lua_State* L)
-{
-    CheckAt(L, "GetInt32FrmMem", ArgNumInt(L, 2), 4);
-    return l_GetInt32FrmMem(L);
-}
-
-int ck_SetInt32FrmMem(lua_State* L)
-{
-    CheckAt(L, "SetInt32FrmMem", ArgInt(L, 2), 4);
-    return l_SetInt32FrmMem(L);
-}
-
-int ck_GetInt16FrmMem(lua_State* L)
-{
-    CheckAt(L, "GetInt16FrmMem", ArgInt(L, 2), 2);
-    return l_GetInt16FrmMem(L);
-}
-
-int ck_SetInt16FrmMem(lua_State* L)
-{
-    CheckAt(L, "SetInt16FrmMem", ArgInt(L, 2), 2);
-    return l_SetInt16FrmMem(L);
-}
-
-int ck_GetInt8FrmMem(lua_State* L)
-{
-    CheckAt(L, "GetInt8FrmMem", ArgDword(L, 2), 1);
-    return l_GetInt8FrmMem(L);
-}
-
-int ck_SetInt8FrmMem(lua_State* L)
-{
-    CheckAt(L, "SetInt8FrmMem", ArgDword(L, 2), 1);
-    return l_SetInt8FrmMem(L);
-}
-
-int ck_GetByteBitsFrmMem(lua_State* L)
-{
-    CheckAt(L, "GetByteBitsFrmMem", ArgInt(L, 2), 1);
-    return l_GetByteBitsFrmMem(L);
-}
-
-int ck_SetByteBitsFrmMem(lua_State* L)
-{
-    CheckAt(L, "SetByteBitsFrmMem", ArgInt(L, 2), 1);
-    return l_SetByteBitsFrmMem(L);
-}
-
-int ck_GetIntBitsFrmMem(lua_State* L)
-{
-    CheckAt(L, "GetIntBitsFrmMem", 4LL * ArgInt(L, 2), 4);
-    return l_GetIntBitsFrmMem(L);
-}
-
-int ck_SetIntBitsFrmMem(lua_State* L)
-{
-    CheckAt(L, "SetIntBitsFrmMem", 4LL * ArgInt(L, 2), 4);
-    return l_SetIntBitsFrmMem(L);
-}
+CHECKED_AT(GetInt32FrmMem, l_GetInt32FrmMem, ArgNumInt(L, 2), 4)
+CHECKED_AT(SetInt32FrmMem, l_SetInt32FrmMem, ArgInt(L, 2), 4)
+CHECKED_AT(GetInt16FrmMem, l_GetInt16FrmMem, ArgInt(L, 2), 2)
+CHECKED_AT(SetInt16FrmMem, l_SetInt16FrmMem, ArgInt(L, 2), 2)
+CHECKED_AT(GetInt8FrmMem, l_GetInt8FrmMem, ArgDword(L, 2), 1)
+CHECKED_AT(SetInt8FrmMem, l_SetInt8FrmMem, ArgDword(L, 2), 1)
+CHECKED_AT(GetByteBitsFrmMem, l_GetByteBitsFrmMem, ArgInt(L, 2), 1)
+CHECKED_AT(SetByteBitsFrmMem, l_SetByteBitsFrmMem, ArgInt(L, 2), 1)
+CHECKED_AT(GetIntBitsFrmMem, l_GetIntBitsFrmMem, 4LL * ArgInt(L, 2), 4)
+CHECKED_AT(SetIntBitsFrmMem, l_SetIntBitsFrmMem, 4LL * ArgInt(L, 2), 4)
 
 /* ---- checksums ---------------------------------------------------------------------- */
 
-int ck_calc_crc32(lua_State* L)
-{
-    CheckAt(L, "calc_crc32", 0, ArgNum32(L, 2));
-    return l_calc_crc32(L);
-}
-
-int ck_add_sum(lua_State* L)
-{
-    CheckAt(L, "add_sum", 0, ArgNum32(L, 2));
-    return l_add_sum(L);
-}
+CHECKED_AT(calc_crc32, l_calc_crc32, 0, ArgNum32(L, 2))
+CHECKED_AT(add_sum, l_add_sum, 0, ArgNum32(L, 2))
 
 /* ---- streams ------------------------------------------------------------------------- */
 
