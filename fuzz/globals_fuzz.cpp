@@ -2,8 +2,10 @@
  * blocks this input made, streams and descriptors only those it opened, paths
  * from a fixed set in a private directory (CopyFile runs a shell, as root),
  * io.stdout as a stream. No call may fault, nor raise a Lua error but
- * MessageBox and, checked, CopyFile on "a b". Checked, one call in four makes
- * a mistake the checker must refuse naming the global. */
+ * MessageBox and, checked, CopyFile on "a b" and a value of the wrong type.
+ * Checked, one call in four makes a mistake the checker must refuse naming
+ * the global (far and unsigned offsets among them), and now and then
+ * thousands of blocks come and go between calls. */
 #include <sys/stat.h>
 
 #include <map>
@@ -35,6 +37,7 @@ const Global kGlobals[] = {
 const char* const kPaths[] = {"a", "b", "d", "d/c", "", "none/x", "a b"};
 const char* const kModes[] = {"r", "rb", "w", "a+", "r+", "wb+", "zz", ""};
 const long long kRedZone = 32; // the checker's, on each side of a block
+const long long kFar[] = {0, 0, 1 << 20, -(1 << 20), 2147483647, -2147483647 - 1}; // 4 GiB away read unsigned
 std::string g_dir; // the private directory; every input starts in it
 
 /* What an input made, by address or descriptor: a block's size as
@@ -126,8 +129,9 @@ struct Run {
             return PushPoolValue(L, in);
         switch (role) {
         case 'h': return PushHandle(need);
-        case 'o': case 'q': // 0 in a mistake: the handle makes it
-            n = bMisuse ? 0 : in.ConsumeIntegralInRange<long long>(0, role == 'q' ? room / 4 - 1 : room - need);
+        case 'o': case 'q': // in a mistake the handle makes it: 0, or far enough to leave any block
+            n = bMisuse ? in.PickValueInArray(kFar)
+                : in.ConsumeIntegralInRange<long long>(0, role == 'q' ? room / 4 - 1 : room - need);
             room = bMisuse ? room : role == 'q' ? 0 : room - n; // what a count after it may use
             return PushCut32(L, in, n);
         case 'n': case 'N':
@@ -150,6 +154,12 @@ struct Run {
     }
     void CallOne()
     {
+        if (bChecked && in.ConsumeIntegralInRange(0, 63) == 0) { // a long run of blocks come and gone
+            lua_pushinteger(L, in.ConsumeIntegralInRange(1, 5000));
+            lua_setglobal(L, "n");
+            (void)luaL_dostring(L, "for _ = 1, n do FreeBuffer(MallocBuffer(16)) end");
+            return (void)lua_settop(L, 0);
+        }
         const Global& g = in.PickValueInArray(kGlobals);
         if (!strcmp(g.name, "CopyFile") && in.ConsumeIntegralInRange(0, 7) != 0)
             return; // a shell per call would slow every input down to it
@@ -161,8 +171,10 @@ struct Run {
             PushArg(*r, pNeed ? *pNeed - '0' : 0);
         int rc = CallGlobal(L, g.name, nArgs);
         const char* msg = rc == 0 ? "not refused" : lua_isstring(L, -1) ? lua_tostring(L, -1) : "?";
+        // Checked, a value of another type where a handle or a stream belongs is refused too.
+        bool bTyped = bChecked && (strstr(msg, ", not a handle") || strstr(msg, ", not a stream"));
         if (bBad ? rc == 0 || !strstr(msg, g.name)
-                 : rc != 0 && strcmp(g.name, "MessageBox") && !(bChecked && !strcmp(g.name, "CopyFile")))
+                 : rc != 0 && strcmp(g.name, "MessageBox") && !(bChecked && !strcmp(g.name, "CopyFile")) && !bTyped)
             fprintf(stderr, "%s: %s\n", g.name, msg), abort();
         Pool* made = g.roles[0] == 'z' ? &blocks : !strcmp(g.name, "fopen") ? &streams
                    : !strcmp(g.name, "LFopen") ? &fds : nullptr;

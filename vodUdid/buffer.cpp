@@ -17,6 +17,9 @@
 #include "stdafx.h"
 
 #include <limits.h>
+#include <stdint.h>
+
+#include <algorithm>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -31,13 +34,10 @@ typedef unsigned int u32;
 
 using namespace vud;
 
-namespace {
+// Every handler here was declared extern "C" in vodUdid.h, which gives its
+// definition C linkage too: no extern "C" block is needed around them.
 
-/* A count as a byte length: a negative count is no bytes at all. */
-inline size_t CountLen(int nCount)
-{
-    return nCount > 0 ? (size_t)nCount : 0;
-}
+namespace {
 
 /* Values in blocks are little-endian (the host's order) and may sit at any
  * address: memcpy reads and writes them without alignment faults or
@@ -56,20 +56,20 @@ inline void StoreValue(BYTE* p, T v)
     memcpy(p, &v, sizeof v);
 }
 
-/* The T at handle + offset, or 0 for a null handle: a getter never
+/* The T at the start of a span, or 0 for a null handle: a getter never
  * dereferences null. */
 template <typename T>
-inline T LoadAt(const BYTE* lpBuffer, long long nOffset)
+inline T LoadAt(const Span& s)
 {
-    return lpBuffer != NULL ? LoadValue<T>(OffsetAddress(lpBuffer, nOffset)) : T(0);
+    return s.p != NULL ? LoadValue<T>(SpanStart(s)) : T(0);
 }
 
-/* Stores v at handle + offset; a null handle stores nothing. */
+/* Stores v at the start of a span; a null handle stores nothing. */
 template <typename T>
-inline void StoreAt(BYTE* lpBuffer, long long nOffset, T v)
+inline void StoreAt(const Span& s, T v)
 {
-    if (lpBuffer != NULL)
-        StoreValue<T>(OffsetAddress(lpBuffer, nOffset), v);
+    if (s.p != NULL)
+        StoreValue<T>(SpanStart(s), v);
 }
 
 /* Bit fields: the mask has (nBits mod 32) bits, the shift is nBitsOfst mod
@@ -103,18 +103,10 @@ inline u32 SetField(u32 container, int nBitsOfst, int nBits, int aVal)
  * bytes of a "GetMemValue" need no free-store round trip. */
 const size_t kHexStackBytes = 256;
 
-/* Hex digits of n bytes: the first nHead from src on, any others from
- * wrapped on (see l_GetMemValue). */
-inline void HexEncodeAcrossWrap(const BYTE* src, size_t nHead, const BYTE* wrapped, size_t n,
-                                char* szText)
-{
-    if (nHead >= n) {
-        HexEncode(src, n, szText);
-        return;
-    }
-    HexEncode(src, nHead, szText);
-    HexEncode(wrapped, n - nHead, szText + 2 * nHead);
-}
+/* The name "calc_crc32"'s trace line starts with. Scripts and their logs
+ * match on it, so it is fixed here rather than taken from __func__, which
+ * would change with the handler's name. */
+const char kCrcTraceName[] = "l_calc_crc32";
 
 /*
  * Working memory for hex output longer than the stack buffer. Lua raises
@@ -166,27 +158,21 @@ char* PushHexScratch(lua_State* L, size_t nBytes)
     return s->szText;
 }
 
-/* Pushes the 2 * nLen lower-case hex digits of nLen bytes, the first nHead
- * of them at src and the rest at wrapped: the empty string for no handle
- * or a count below 1, nil when the working memory for a huge count cannot
- * be had. */
-void PushHex(lua_State* L, const BYTE* lpBuffer, int nLen, const BYTE* src, size_t nHead,
-             const BYTE* wrapped)
+/* Pushes the 2 * n hex digits that encode writes into the buffer it is
+ * given: one on the stack for the usual few bytes, else working memory, or
+ * nil when that cannot be had. */
+template <typename Encode>
+void PushHexDigits(lua_State* L, size_t n, Encode encode)
 {
-    size_t n = CountLen(nLen);
-    if (lpBuffer == NULL || n == 0) {
-        lua_pushlstring(L, "", 0);
-        return;
-    }
     if (n <= kHexStackBytes) {
         char szText[2 * kHexStackBytes];
-        HexEncodeAcrossWrap(src, nHead, wrapped, n, szText);
+        encode(szText);
         lua_pushlstring(L, szText, 2 * n);
         return;
     }
     char* szText = PushHexScratch(L, 2 * n); // at most 4 GiB: no overflow
     if (szText != NULL) {
-        HexEncodeAcrossWrap(src, nHead, wrapped, n, szText);
+        encode(szText);
         lua_pushlstring(L, szText, 2 * n);
         FreeHexScratch(L, (HexScratch*)lua_touserdata(L, -2));
     } else {
@@ -195,15 +181,36 @@ void PushHex(lua_State* L, const BYTE* lpBuffer, int nLen, const BYTE* src, size
     lua_remove(L, -2); // the guard
 }
 
-/* Stores the bytes of the hex text lpStr, whose Lua length is nMax, from
- * dst on, byte k at dst + k. The text counts up to its first zero byte; an
- * odd text reads as if a digit 0 stood in front of it. It is converted
- * where it stands: no working copy, and no separate pass to measure it. */
-void StoreHex(BYTE* dst, const char* lpStr, size_t nMax)
+/* The lower-case hex digits of the n bytes at p: the empty string for no
+ * handle or no bytes. */
+void PushHex(lua_State* L, const BYTE* p, size_t n)
 {
-    if (dst != NULL && lpStr != NULL)
-        HexDecodeText(lpStr, nMax, dst);
+    if (p == NULL || n == 0)
+        return lua_pushlstring(L, "", 0);
+    PushHexDigits(L, n, [p, n](char* szText) { HexEncode(p, n, szText); });
 }
+
+/* The same over "GetMemValue"'s two pieces, one after the other. */
+void PushHexWrapped(lua_State* L, const SpanPair& s)
+{
+    size_t nHead = s.first.nLen, n = nHead + s.second.nLen;
+    if (s.first.p == NULL || n == 0)
+        return lua_pushlstring(L, "", 0);
+    PushHexDigits(L, n, [&s, nHead, n](char* szText) {
+        HexEncode(SpanStart(s.first), nHead, szText);
+        HexEncode(SpanStart(s.second), n - nHead, szText + 2 * nHead);
+    });
+}
+
+/* Bytes the hex text at argument i fills: it counts up to its first zero
+ * byte, and an odd text reads as if a digit 0 stood in front of it. */
+uint64_t HexTextBytes(lua_State* L, int i)
+{
+    size_t nMax = 0;
+    const char* lpStr = ArgTextLen(L, i, &nMax);
+    return lpStr != NULL ? (strnlen(lpStr, nMax) + 1) / 2 : 0;
+}
+
 } // namespace
 
 /* ---- exported checksums --------------------------------------------------- */
@@ -221,8 +228,6 @@ u32 AddSum(u8* buffer, u32 len, u32 org)
         return org;
     return WordSum(buffer, len, org);
 }
-
-extern "C" {
 
 /* ---- blocks ------------------------------------------------------------- */
 
@@ -253,177 +258,259 @@ int l_GetBuffer(lua_State* L)
 
 /* ---- raw memory ----------------------------------------------------------- */
 
+/* The count's bytes at both handles: "Memcpy" writes the destination and
+ * reads the source; checked mode reports the source first. */
+SpanPair vud::sp_Memcpy(lua_State* L)
+{
+    uint64_t n = CountLen(ArgInt(L, 3));
+    return SpanPair{WriteSpan(L, 1, 0, n, "destination "), ReadSpan(L, 2, 0, n, "source ")};
+}
+
+Span vud::sp_Memset(lua_State* L)
+{
+    return WriteSpan(L, 1, 0, CountLen(ArgInt(L, 3)));
+}
+
+SpanPair vud::sp_Memcmp(lua_State* L)
+{
+    uint64_t n = CountLen(ArgInt(L, 3));
+    return SpanPair{ReadSpan(L, 1, 0, n, "first "), ReadSpan(L, 2, 0, n, "second ")};
+}
+
 int l_Memcpy(lua_State* L)
 {
-    LPBYTE pDesBuff = ArgHandle(L, 1);
-    LPBYTE pSrcBuff = ArgHandle(L, 2);
-    int size = ArgInt(L, 3);
+    SpanPair s = sp_Memcpy(L);
     // memmove: overlapping ranges copy as if through a temporary.
-    if (pDesBuff != NULL && pSrcBuff != NULL && size > 0)
-        memmove(pDesBuff, pSrcBuff, (size_t)size);
+    if (s.first.p != NULL && s.second.p != NULL && s.first.nLen > 0)
+        memmove(s.first.p, s.second.p, s.first.nLen);
     return PushedNothing(L); // pushes nothing: the count comes back
 }
 
 int l_Memset(lua_State* L)
 {
-    LPBYTE pDesBuff = ArgHandle(L, 1);
+    Span s = sp_Memset(L);
     BYTE nValue = (BYTE)ArgNumInt(L, 2); // the low 8 bits: 65.9 -> 0x41, -1 -> 0xFF
-    int size = ArgInt(L, 3);
-    if (pDesBuff != NULL && size > 0)
-        memset(pDesBuff, nValue, (size_t)size);
+    if (s.p != NULL && s.nLen > 0)
+        memset(s.p, nValue, s.nLen);
     return PushedNothing(L); // pushes nothing
 }
 
 int l_Memcmp(lua_State* L)
 {
-    LPBYTE pDesBuff = ArgHandle(L, 1);
-    LPBYTE pSrcBuff = ArgHandle(L, 2);
-    int size = ArgInt(L, 3);
+    SpanPair s = sp_Memcmp(L);
     int nRet = 0;
-    if (pDesBuff != NULL && pSrcBuff != NULL && size > 0)
-        nRet = memcmp(pDesBuff, pSrcBuff, (size_t)size);
+    if (s.first.p != NULL && s.second.p != NULL && s.first.nLen > 0)
+        nRet = memcmp(s.first.p, s.second.p, s.first.nLen);
     lua_pushinteger(L, nRet);
     return 1;
 }
 
 /* ---- bytes to and from Lua strings ---------------------------------------- */
 
+/* All nLen bytes from the offset, even where a zero byte ends the string
+ * sooner: they are what the global is asked to read. */
+Span vud::sp_BuffertoChars(lua_State* L)
+{
+    return ReadSpan(L, 1, ArgInt(L, 2), CountLen(ArgInt(L, 3)));
+}
+
+/* The text up to its first zero byte; no terminator is written. */
+Span vud::sp_CharstoBuffer(lua_State* L)
+{
+    const char* lpStr = ArgText(L, 2);
+    return WriteSpan(L, 1, 0, lpStr != NULL ? strlen(lpStr) : 0);
+}
+
 int l_BuffertoChars(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
-    int nLen = ArgInt(L, 3);
-    // The string ends at the first zero byte among the nLen bytes: found
-    // with memchr instead of a zeroed copy, which also reads no further.
-    const BYTE* src = OffsetAddress(lpBuffer, nOffset);
-    size_t n = CountLen(nLen);
-    if (lpBuffer == NULL || n == 0) {
+    Span s = sp_BuffertoChars(L);
+    if (s.p == NULL || s.nLen == 0) {
         lua_pushlstring(L, "", 0);
         return 1;
     }
-    const void* pZero = memchr(src, 0, n);
-    if (pZero != NULL)
-        n = (size_t)((const BYTE*)pZero - src);
-    lua_pushlstring(L, (const char*)src, n);
+    // The string ends at the first zero byte among the bytes: found with
+    // memchr instead of a zeroed copy, which also reads no further.
+    const BYTE* src = SpanStart(s);
+    const void* pZero = memchr(src, 0, s.nLen);
+    lua_pushlstring(L, (const char*)src, pZero != NULL ? (size_t)((const BYTE*)pZero - src) : s.nLen);
     return 1;
 }
 
 int l_CharstoBuffer(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    const char* lpStr = ArgText(L, 2);
-    // Up to the text's first zero byte, and no terminator written.
-    if (lpBuffer != NULL && lpStr != NULL)
-        memcpy(lpBuffer, lpStr, strlen(lpStr)); // NOLINT(bugprone-not-null-terminated-result)
+    Span s = sp_CharstoBuffer(L);
+    if (s.p != NULL)
+        memcpy(s.p, ArgText(L, 2), s.nLen); // NOLINT(bugprone-not-null-terminated-result)
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 /* ---- hex text --------------------------------------------------------------- */
 
+Span vud::sp_BufferToString(lua_State* L)
+{
+    return ReadSpan(L, 1, 0, CountLen(ArgInt(L, 2)));
+}
+
+/* Byte i sits at handle + (nOffset + i), the sum an int: once it passes
+ * 2147483647 it goes on from -2147483648, 4 GiB back. Only a positive offset
+ * can get there, and only once within 2147483647 bytes. */
+SpanPair vud::sp_GetMemValue(lua_State* L)
+{
+    int nOffset = ArgInt(L, 2);
+    uint64_t n = CountLen(ArgInt(L, 3));
+    uint64_t nHead = nOffset > 0 ? std::min(n, (uint64_t)INT_MAX - (uint64_t)nOffset + 1) : n;
+    return SpanPair{ReadSpan(L, 1, nOffset, nHead), ReadSpan(L, 1, INT_MIN, n - nHead)};
+}
+
+Span vud::sp_StringtoBuffer(lua_State* L)
+{
+    return WriteSpan(L, 1, 0, HexTextBytes(L, 2));
+}
+
+Span vud::sp_SetMemValue(lua_State* L)
+{
+    return WriteSpan(L, 1, ArgInt(L, 2), HexTextBytes(L, 3));
+}
+
 int l_BufferToString(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nLen = ArgInt(L, 2);
-    PushHex(L, lpBuffer, nLen, lpBuffer, CountLen(nLen), NULL);
+    Span s = sp_BufferToString(L);
+    PushHex(L, s.p, s.nLen);
     return 1;
 }
 
 int l_GetMemValue(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
-    int nLen = ArgInt(L, 3);
-    // Byte i sits at lpBuffer + (nOffset + i), the sum an int: once it
-    // passes 2147483647 it goes on from -2147483648, 4 GiB back. Only a
-    // positive offset can get there, and only once within 2147483647 bytes.
-    size_t nHead = nOffset > 0 ? (size_t)INT_MAX - (size_t)nOffset + 1 : CountLen(nLen);
-    PushHex(L, lpBuffer, nLen, OffsetAddress(lpBuffer, nOffset), nHead,
-            OffsetAddress(lpBuffer, INT_MIN));
+    PushHexWrapped(L, sp_GetMemValue(L));
     return 1;
 }
 
 int l_StringtoBuffer(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
+    Span s = sp_StringtoBuffer(L);
     size_t nMax = 0; // the text's Lua length; the text itself may end sooner
     const char* lpStr = ArgTextLen(L, 2, &nMax);
-    StoreHex(lpBuffer, lpStr, nMax);
+    if (s.p != NULL && lpStr != NULL)
+        HexDecodeText(lpStr, nMax, SpanStart(s)); // converted where it stands: no copy
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 int l_SetMemValue(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
+    Span s = sp_SetMemValue(L);
     size_t nMax = 0;
     const char* lpStr = ArgTextLen(L, 3, &nMax);
-    if (lpBuffer != NULL)
-        StoreHex(OffsetAddress(lpBuffer, nOffset), lpStr, nMax);
+    if (s.p != NULL && lpStr != NULL)
+        HexDecodeText(lpStr, nMax, SpanStart(s));
     return PushedNothing(L); // pushes nothing: the text comes back
 }
 
 /* ---- typed values ------------------------------------------------------------ */
 
+/* "GetInt32FrmMem" takes its offset as a "number as int", where every other
+ * offset of the family is an "int": scripts have always had this one read
+ * through lua_tonumber, and the two rules part past the 64-bit range (inf
+ * here saturates, so its low 32 bits make -1, where lua_tointeger's cast
+ * has no defined result). Kept, so that every offset a script passes keeps
+ * addressing the same byte. */
+Span vud::sp_GetInt32FrmMem(lua_State* L)
+{
+    return ReadSpan(L, 1, ArgNumInt(L, 2), 4);
+}
+
+Span vud::sp_SetInt32FrmMem(lua_State* L)
+{
+    return WriteSpan(L, 1, ArgInt(L, 2), 4);
+}
+
+Span vud::sp_GetInt16FrmMem(lua_State* L)
+{
+    return ReadSpan(L, 1, ArgInt(L, 2), 2);
+}
+
+Span vud::sp_SetInt16FrmMem(lua_State* L)
+{
+    return WriteSpan(L, 1, ArgInt(L, 2), 2);
+}
+
+/* The 8-bit pair reads its offset unsigned: widened with zeros, so -1 is
+ * 4294967295 bytes on. */
+Span vud::sp_GetInt8FrmMem(lua_State* L)
+{
+    return ReadSpan(L, 1, ArgDword(L, 2), 1);
+}
+
+Span vud::sp_SetInt8FrmMem(lua_State* L)
+{
+    return WriteSpan(L, 1, ArgDword(L, 2), 1);
+}
+
+/* A byte offset for the byte fields; the 32-bit fields count theirs in
+ * words, 4 bytes a step. */
+Span vud::sp_GetByteBitsFrmMem(lua_State* L)
+{
+    return ReadSpan(L, 1, ArgInt(L, 2), 1);
+}
+
+Span vud::sp_SetByteBitsFrmMem(lua_State* L)
+{
+    return WriteSpan(L, 1, ArgInt(L, 2), 1);
+}
+
+Span vud::sp_GetIntBitsFrmMem(lua_State* L)
+{
+    return ReadSpan(L, 1, 4LL * ArgInt(L, 2), 4);
+}
+
+Span vud::sp_SetIntBitsFrmMem(lua_State* L)
+{
+    return WriteSpan(L, 1, 4LL * ArgInt(L, 2), 4);
+}
+
 int l_GetInt32FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    // A "number as int", where every other offset of the family is an "int":
-    // scripts have always had this one read through lua_tonumber, and the
-    // two rules part past the 64-bit range (inf here saturates, so its low 32
-    // bits make -1, where lua_tointeger's cast has no defined result). Kept,
-    // so that every offset a script passes keeps addressing the same byte.
-    int nOffset = ArgNumInt(L, 2);
-    lua_pushnumber(L, LoadAt<DWORD>(lpBuffer, nOffset));
+    lua_pushnumber(L, LoadAt<DWORD>(sp_GetInt32FrmMem(L)));
     return 1;
 }
 
 int l_SetInt32FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
     DWORD dwValue = ArgNum32(L, 3); // -1 and 4294967295 both store FF FF FF FF
-    StoreAt<DWORD>(lpBuffer, nOffset, dwValue);
+    StoreAt<DWORD>(sp_SetInt32FrmMem(L), dwValue);
     return PushedNothing(L); // pushes nothing: the value comes back
 }
 
 int l_GetInt16FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
-    lua_pushinteger(L, LoadAt<WORD>(lpBuffer, nOffset));
+    lua_pushinteger(L, LoadAt<WORD>(sp_GetInt16FrmMem(L)));
     return 1;
 }
 
 int l_SetInt16FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nOffset = ArgInt(L, 2);
     WORD dwValue = (WORD)ArgInt(L, 3); // the low 16 bits: 70000 stores 70 11
-    StoreAt<WORD>(lpBuffer, nOffset, dwValue);
+    StoreAt<WORD>(sp_SetInt16FrmMem(L), dwValue);
     return PushedNothing(L); // pushes nothing
 }
 
 int l_GetInt8FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    DWORD nOffset = ArgDword(L, 2); // unsigned: widened with zeros
-    lua_pushinteger(L, LoadAt<BYTE>(lpBuffer, nOffset));
+    lua_pushinteger(L, LoadAt<BYTE>(sp_GetInt8FrmMem(L)));
     return 1;
 }
 
 int l_SetInt8FrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    DWORD nOffset = ArgDword(L, 2);
+    Span s = sp_SetInt8FrmMem(L);
     DWORD val8 = ArgDword(L, 3); // the low 8 bits are stored: 300 stores 0x2C
     int nReadBack = 0;
-    if (lpBuffer != NULL) {
-        LPBYTE p = OffsetAddress(lpBuffer, nOffset);
+    if (s.p != NULL) {
+        LPBYTE p = SpanStart(s);
         *p = (BYTE)val8;
         nReadBack = *p;
     }
     // The trace shows the value as fetched and the byte as it now stands.
-    printf("%p, %u, %u, =%d", (void*)lpBuffer, nOffset, val8, nReadBack);
+    printf("%p, %u, %u, =%d", (void*)s.p, (DWORD)s.nOffset, val8, nReadBack);
     return PushedNothing(L); // pushes nothing: the value comes back
 }
 
@@ -431,23 +518,20 @@ int l_SetInt8FrmMem(lua_State* L)
 
 int l_GetByteBitsFrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nBytesOfst = ArgInt(L, 2); // a byte offset
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    lua_pushinteger(L, GetField(LoadAt<BYTE>(lpBuffer, nBytesOfst), nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<BYTE>(sp_GetByteBitsFrmMem(L)), nBitsOfst, nBits));
     return 1;
 }
 
 int l_SetByteBitsFrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nBytesOfst = ArgInt(L, 2);
+    Span s = sp_SetByteBitsFrmMem(L);
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
     int aVal = ArgInt(L, 5);
-    if (lpBuffer != NULL) {
-        LPBYTE p = OffsetAddress(lpBuffer, nBytesOfst);
+    if (s.p != NULL) {
+        LPBYTE p = SpanStart(s);
         *p = (BYTE)SetField(*p, nBitsOfst, nBits, aVal); // cut at bit 7
     }
     lua_pushboolean(L, 1);
@@ -456,23 +540,20 @@ int l_SetByteBitsFrmMem(lua_State* L)
 
 int l_GetIntBitsFrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nBytesOfst = ArgInt(L, 2); // a word index: 4 bytes per step
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    lua_pushinteger(L, GetField(LoadAt<DWORD>(lpBuffer, 4LL * nBytesOfst), nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<DWORD>(sp_GetIntBitsFrmMem(L)), nBitsOfst, nBits));
     return 1;
 }
 
 int l_SetIntBitsFrmMem(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nBytesOfst = ArgInt(L, 2);
+    Span s = sp_SetIntBitsFrmMem(L);
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
     int aVal = ArgInt(L, 5);
-    if (lpBuffer != NULL) {
-        LPBYTE p = OffsetAddress(lpBuffer, 4LL * nBytesOfst);
+    if (s.p != NULL) {
+        LPBYTE p = SpanStart(s);
         StoreValue<DWORD>(p, SetField(LoadValue<DWORD>(p), nBitsOfst, nBits, aVal));
     }
     lua_pushboolean(L, 1);
@@ -481,31 +562,40 @@ int l_SetIntBitsFrmMem(lua_State* L)
 
 /* ---- checksums -------------------------------------------------------------------- */
 
+/* Both read the "number as 32 bits" count of bytes from the handle. */
+Span vud::sp_calc_crc32(lua_State* L)
+{
+    return ReadSpan(L, 1, 0, ArgNum32(L, 2));
+}
+
+Span vud::sp_add_sum(lua_State* L)
+{
+    return ReadSpan(L, 1, 0, ArgNum32(L, 2));
+}
+
 int l_calc_crc32(lua_State* L)
 {
-    LPBYTE pBuffer = ArgHandle(L, 1);
-    u32 nLen = ArgNum32(L, 2);
-    u32 crc = calc_crc32(pBuffer, nLen);
-    printf("%s, pBuffer = %p, nLen = %u, crc32 = %u", __func__, (void*)pBuffer, nLen, crc);
+    Span s = sp_calc_crc32(L);
+    u32 crc = calc_crc32(s.p, (u32)s.nLen);
+    printf("%s, pBuffer = %p, nLen = %u, crc32 = %u", kCrcTraceName, (void*)s.p, (u32)s.nLen, crc);
     lua_pushnumber(L, crc);
     return 1;
 }
 
 int l_add_sum(lua_State* L)
 {
-    LPBYTE pBuffer = ArgHandle(L, 1);
-    u32 nLen = ArgNum32(L, 2);
+    Span s = sp_add_sum(L);
     u32 org = ArgNum32(L, 3);
-    lua_pushnumber(L, AddSum(pBuffer, nLen, org));
+    lua_pushnumber(L, AddSum(s.p, (u32)s.nLen, org));
     return 1;
 }
 
 /* ---- registration ----------------------------------------------------------------- */
 
 static const RegRow kBufferRows[] = {
-    {"MallocBuffer", l_MallocBuff, ck_MallocBuffer},
+    {"MallocBuffer", l_MallocBuff, ck_MallocBuff},
     {"FreeBuffer", l_FreeBuffer, ck_FreeBuffer},
-    {"GetBuffer", l_GetBuffer, NULL},
+    {"GetBuffer", l_GetBuffer, ck_GetBuffer},
     {"Memcpy", l_Memcpy, ck_Memcpy},
     {"Memset", l_Memset, ck_Memset},
     {"Memcmp", l_Memcmp, ck_Memcmp},
@@ -513,8 +603,8 @@ static const RegRow kBufferRows[] = {
     {"StringtoBuffer", l_StringtoBuffer, ck_StringtoBuffer},
     {"GetMemValue", l_GetMemValue, ck_GetMemValue},
     {"SetMemValue", l_SetMemValue, ck_SetMemValue},
-    {"BufferToChars", l_BuffertoChars, ck_BufferToChars},
-    {"CharsToBuffer", l_CharstoBuffer, ck_CharsToBuffer},
+    {"BufferToChars", l_BuffertoChars, ck_BuffertoChars},
+    {"CharsToBuffer", l_CharstoBuffer, ck_CharstoBuffer},
     {"GetInt32FrmMem", l_GetInt32FrmMem, ck_GetInt32FrmMem},
     {"SetInt32FrmMem", l_SetInt32FrmMem, ck_SetInt32FrmMem},
     {"GetInt16FrmMem", l_GetInt16FrmMem, ck_GetInt16FrmMem},
@@ -535,4 +625,3 @@ int RegBuferFun(lua_State* L)
     return 1;
 }
 
-} // extern "C"

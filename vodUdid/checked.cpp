@@ -1,35 +1,39 @@
 /*
- * checked.cpp - checked mode: a registry per Lua state of the blocks,
- * streams and descriptors its scripts made, and the variants of the globals
- * that consult it before the plain handler runs (docs/checked.md).
+ * checked.cpp - checked mode: per Lua state, a registry of the blocks and
+ * streams its scripts made and the descriptors they opened, and the checked
+ * twins that consult it before the plain handlers run (docs/checked.md).
  *
- * - One registry per state: a full userdata in the state's registry table,
- *   also the one upvalue of every checked closure, so coroutines of a state
- *   share it, reaching it costs one upvalue read (a lookup in the registry
- *   table instead made a checked GetInt32FrmMem cost 2.3 empty calls rather
- *   than 1.5, in one benchmark run), and states on different
- *   threads share nothing and need no lock. Its __gc, run when the state
- *   closes, reports what was never freed or closed.
- * - Blocks get red zones on both sides. Freed blocks stay allocated and
- *   poisoned in a bounded quarantine, so a late use is recognised as one
- *   and the address is not handed out again meanwhile.
- * - Blocks are found in an array of spans sorted by address (a binary search
- *   over a few contiguous kilobytes beats a tree's pointer chase, and a
- *   block costs one short memmove to add or drop). Spans are disjoint, so
- *   the last one starting before a range's end is the only one the range
- *   can overlap: one lookup decides. The last live block that passed is
- *   tried first, which is what loops over one buffer hit.
- * - Errors are raised with luaL_error, which longjmps over C++ frames: it is
+ * - Blocks and stream handles come from address space the registry reserves
+ *   for its state and never hands out twice: spans (red zone, block, red
+ *   zone) are laid one after another, the pages of ended ones go back to
+ *   the kernel, and their addresses stay reserved. A stale handle is
+ *   therefore known for ever, named with its sites while a bounded history
+ *   holds them.
+ * - A handle is judged by provenance: the block whose span holds the handle
+ *   is found first (just before a block's start lies its record's index, so
+ *   the usual handle costs one look; an index sorted by address finds the
+ *   others), and every byte the call touches must then lie in that block,
+ *   whatever the offset. A handle in no block of ours must keep out of our
+ *   address space, out of the first 64 KiB, and in memory mapped for the
+ *   access.
+ * - The registry is a full userdata under a string key of the state's
+ *   registry table, so every copy of this code in the process (the library
+ *   and the require-able module) finds the same one; it starts with a
+ *   layout number that each copy checks. It is also the one upvalue of
+ *   every twin: reaching it costs an upvalue read.
+ * - Errors are raised with lua_error, which longjmps over C++ frames: it is
  *   called only where no object with a destructor is alive (messages are
- *   built in plain arrays, map iterators are trivially destructible).
+ *   built in plain arrays).
  */
 #include "stdafx.h"
 
 #include <limits.h>
+#include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <map>
@@ -44,58 +48,160 @@ namespace vud {
 
 namespace {
 
-/* Its address keys the registry in the state's registry table. */
-const char kRegistryKey = 0;
+/* Where every copy of the library finds the state's registry, and what it
+ * expects to find there: raise kLayout whenever Registry changes. */
+const char kRegistryKey[] = "vodUdid.checked";
+const uint32_t kMagic = 0x55646f76; // "vodU"
+const uint32_t kLayout = 2;
 
 /* Red zone bytes on each side of a block: a multiple of 16, so handles keep
- * the alignment new[] gives. Fill bytes make stray writes by the host easy
- * to spot in a debugger; scripts never see them. */
-const size_t kRedZone = 32;
-const BYTE kRedZoneFill = 0xFA;
-const BYTE kFreedFill = 0xFD;
+ * the alignment new[] gives. The record index sits in the last 8 bytes of
+ * the leading one. */
+const uintptr_t kRedZone = 32;
+const uintptr_t kHeader = 8;
 
-/* Freed blocks kept until the oldest is released for good. */
-const size_t kQuarantineBlocks = 4096;
-const size_t kQuarantineBytes = (size_t)64 << 20;
+/* Address space: reserved 64 GiB at a time (less where the system limits
+ * it), up to 2 TiB per state over its life; made usable 1 MiB at a time as blocks are laid; given back to the
+ * kernel 16 KiB at a time, once no live span touches those bytes. */
+const size_t kRegionBytes = (size_t)64 << 30;
+const size_t kArenaLimit = (size_t)2 << 40;
+const size_t kCommitStep = (size_t)1 << 20;
+const size_t kChunk = (size_t)16 << 10;
+const size_t kPage = 4096;
 
-/* Bytes "TraceBuffer" reads at most: its trace area. */
-const uint64_t kTraceAreaLen = 512;
+/* Null handles moved by an offset land here: never memory of the host. */
+const uintptr_t kLowMemory = (uintptr_t)64 << 10;
+
+/* Ended blocks and streams whose sites are kept; older ones are only known
+ * to be ended. */
+const size_t kHistoryLen = 16384;
+
+/* Script lines kept per allocation site, innermost first, and how far down
+ * the call stack they are looked for. */
+const int kChainLen = 4;
+const int kMaxLevels = 24;
+
+/* Chunk names kept; sites in further chunks show "?". */
+const uint32_t kMaxNames = (uint32_t)1 << 16;
 
 // Messages are built in arrays of this size; one cut short still says
 // enough, so snprintf's count is dropped wherever one is made.
-const size_t kMessageLen = 640;
+const size_t kMessageLen = 768;
 
-/* Where the script stood: the chunk and line of the nearest Lua function
- * on the call stack (the caller, or the caller of a pcall that called the
- * global directly). */
+/* ---- sites ----------------------------------------------------------------- */
+
+/* A script line: a chunk name kept once in Names, and the line (< 0: none,
+ * as for a C caller). Formatting waits for a message or report. */
 struct Site {
-    char szSource[LUA_IDSIZE];
-    int nLine;
+    uint32_t nName;
+    int32_t nLine;
 };
 
-struct SiteText {
-    char sz[LUA_IDSIZE + 16];
+struct Name {
+    char sz[LUA_IDSIZE];
 };
 
-struct Block {
-    BYTE* base; /* what new[] gave: red zone, block, red zone */
-    size_t nSize; /* as MallocBuffer rounded it */
-    uint64_t nSerial; /* allocation order, for the leak report */
-    Site allocated;
-    bool bFreed;
-    Site freed;
-    Block* pNextFreed; /* the quarantine, oldest first */
-
-    uintptr_t Start() const { return (uintptr_t)base; }
-    uintptr_t User() const { return (uintptr_t)base + kRedZone; }
-    uintptr_t End() const { return User() + nSize + kRedZone; }
+/* Chunk names as Lua's debug interface gives them (short_src), each kept
+ * once: names[0] is "?", slots an open-addressed hash of the others. */
+struct Names {
+    std::vector<Name> names;
+    std::vector<uint32_t> slots;
 };
 
-/* A block with its red zones, [start, end), in the sorted array. */
-struct Span {
+uint32_t HashName(const char* sz)
+{
+    uint32_t h = 2166136261u; // FNV-1a
+    for (; *sz != '\0'; ++sz)
+        h = (h ^ (unsigned char)*sz) * 16777619u;
+    return h;
+}
+
+void PutSlot(Names& t, uint32_t id)
+{
+    size_t mask = t.slots.size() - 1, i = HashName(t.names[id].sz) & mask;
+    while (t.slots[i] != 0)
+        i = (i + 1) & mask;
+    t.slots[i] = id;
+}
+
+/* The id of a chunk name, added on first sight; 0 ("?") once the table is
+ * full or cannot grow. */
+uint32_t Intern(Names& t, const char* sz)
+{
+    if (!t.slots.empty()) {
+        size_t mask = t.slots.size() - 1;
+        for (size_t i = HashName(sz) & mask; t.slots[i] != 0; i = (i + 1) & mask)
+            if (strcmp(t.names[t.slots[i]].sz, sz) == 0)
+                return t.slots[i];
+    }
+    if (t.names.size() >= kMaxNames)
+        return 0;
+    try {
+        if (t.names.empty())
+            t.names.push_back(Name{"?"});
+        Name n;
+        snprintf(n.sz, sizeof n.sz, "%s", sz);
+        t.names.push_back(n);
+        if (t.names.size() * 2 > t.slots.size()) {
+            t.slots.assign(std::max<size_t>(256, t.slots.size() * 2), 0);
+            for (uint32_t id = 1; id < t.names.size(); ++id)
+                PutSlot(t, id);
+        } else {
+            PutSlot(t, (uint32_t)(t.names.size() - 1));
+        }
+        return (uint32_t)(t.names.size() - 1);
+    } catch (const std::bad_alloc&) {
+        t.names.resize(t.slots.empty() ? 0 : t.names.size()); // nothing half made stays
+        return 0;
+    }
+}
+
+/* The lines of the Lua functions on the call stack, innermost first, up to
+ * n of them; the rest of out is marked empty. C functions (pcall, the
+ * global itself) have no line and are passed over. */
+void CaptureSites(lua_State* L, Names& names, Site* out, int n)
+{
+    lua_Debug ar;
+    int k = 0;
+    for (int level = 1; k < n && level <= kMaxLevels && lua_getstack(L, level, &ar); ++level)
+        if (lua_getinfo(L, "Sl", &ar) && ar.currentline >= 0)
+            out[k++] = Site{Intern(names, ar.short_src), ar.currentline};
+    for (int i = k; i < n; ++i)
+        out[i] = Site{0, -1};
+}
+
+/* ---- records and the address space ------------------------------------------- */
+
+enum Kind : uint8_t { kBlock, kStream };
+enum State : uint8_t { kSpare, kLive, kEnded };
+
+/* A block or a stream handle: live, or ended and still in the history. */
+struct Record {
+    uintptr_t user;  /* the handle scripts hold */
+    uint64_t nSize;  /* as MallocBuffer rounded it; 0 for a stream */
+    FILE* stream;    /* what fopen gave, behind a stream handle */
+    uint64_t nSerial;
+    Site made[kChainLen]; /* allocated or opened; innermost first */
+    Site ended;           /* freed or closed */
+    Kind kind;
+    State state;
+
+    uintptr_t SpanStart() const { return user - kRedZone; }
+    uintptr_t SpanLen() const { return nSize + 2 * kRedZone; }
+};
+
+/* A stretch of reserved address space. Spans are laid from base up to
+ * bump; up to committed the pages may be used; chunkLive counts, per
+ * 16 KiB chunk, the live spans that start or end in it. */
+struct Region {
+    uintptr_t base, end, bump, committed;
+    uint16_t* chunkLive;
+};
+
+/* Where a live span starts, in the index sorted by address. */
+struct Entry {
     uintptr_t start;
-    uintptr_t end;
-    Block* b;
+    uint32_t nRecord;
 };
 
 struct Life {
@@ -104,260 +210,559 @@ struct Life {
 };
 
 struct Registry {
-    std::vector<Span> spans; /* by start; each Block made with new, owned here */
-    const Block* pLastHit = nullptr; /* a live block, or null */
-    Block* pQuarantineHead = nullptr;
-    Block* pQuarantineTail = nullptr;
-    size_t nQuarantineBlocks = 0;
-    size_t nQuarantineBytes = 0;
+    uint32_t nMagic = kMagic; /* these three first, in every layout */
+    uint32_t nLayout = kLayout;
+    uint32_t nBytes = sizeof(Registry);
+    std::vector<Region> regions;
+    size_t nReserved = 0;
+    std::vector<Record> records;
+    std::vector<uint32_t> spare;   /* records free for reuse */
+    std::vector<Entry> index;      /* live spans by start, and some ended ones until swept */
+    size_t nStale = 0;             /* index entries no longer live */
+    std::vector<uint32_t> history; /* ended records, a ring; historyNext is the oldest once full */
+    size_t historyNext = 0;
+    Names names;
     uint64_t nSerial = 0;
-    std::map<const void*, Site> openStreams;
-    std::map<const void*, Life> closedStreams;
+    uintptr_t hitStart = 0, hitLen = 0; /* the span of the last block a check passed */
+    uint32_t hitRecord = 0;
     std::map<int, Site> openFds;
     std::map<int, Life> closedFds;
+    bool bReported = false;
+    pthread_t owner = pthread_self();
+    Registry* pNext = nullptr; /* the process's list, for reports at exit */
 };
 
-inline Registry* Reg(lua_State* L)
+inline Registry* RegistryOf(lua_State* L)
 {
     return static_cast<Registry*>(lua_touserdata(L, lua_upvalueindex(1)));
 }
 
-Site CallerSite(lua_State* L)
+Region* RegionOf(Registry& r, uintptr_t a)
 {
-    Site site;
-    strcpy(site.szSource, "?");
-    site.nLine = -1;
+    for (Region& g : r.regions)
+        if (a - g.base < g.end - g.base)
+            return &g;
+    return nullptr;
+}
+
+inline uintptr_t AlignDown(uintptr_t a, size_t n)
+{
+    return a / n * n;
+}
+
+inline uintptr_t AlignUp(uintptr_t a, size_t n)
+{
+    return (a + n - 1) / n * n;
+}
+
+/* Gives the whole pages within [a, b) back to the kernel; they read as zero
+ * after, and stay reserved. */
+void ReleasePages(uintptr_t a, uintptr_t b)
+{
+    a = AlignUp(a, kPage);
+    b = AlignDown(b, kPage);
+    if (a < b)
+        (void)madvise((void*)a, b - a, MADV_DONTNEED); // NOLINT(performance-no-int-to-ptr)
+}
+
+inline size_t ChunkOf(const Region& g, uintptr_t a)
+{
+    return (a - g.base) / kChunk;
+}
+
+/* Releases chunk c when no live span touches it and no later one can. */
+void ReleaseChunkIfDead(Region& g, size_t c)
+{
+    uintptr_t a = g.base + c * kChunk;
+    if (g.chunkLive[c] == 0 && a + kChunk <= g.bump)
+        ReleasePages(a, a + kChunk);
+}
+
+enum PlaceResult { kPlaced, kNoAddressSpace, kNoMemory };
+
+/* A fresh region of at least nNeed bytes beside the last one, where the
+ * kernel allows: 64 GiB, or less where the system limits address space
+ * (ulimit -v). kNoAddressSpace once the state has reserved all it may. */
+PlaceResult Reserve(Registry& r, uint64_t nNeed)
+{
+    const int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+    void* hint = r.regions.empty() ? nullptr : (void*)r.regions.back().end; // NOLINT(performance-no-int-to-ptr)
+    size_t nMin = AlignUp(std::max<uint64_t>(nNeed, kCommitStep), kChunk);
+    for (size_t n = std::max(kRegionBytes, nMin); n >= nMin; n /= 4) {
+        if (r.nReserved + n > kArenaLimit)
+            return kNoAddressSpace;
+        void* base = mmap(hint, n, PROT_NONE, kFlags, -1, 0);
+        if (base == MAP_FAILED)
+            continue;
+        size_t nCounts = n / kChunk * sizeof(uint16_t);
+        void* counts = mmap(nullptr, nCounts, PROT_READ | PROT_WRITE, kFlags, -1, 0);
+        if (counts != MAP_FAILED) {
+            try {
+                uintptr_t b = (uintptr_t)base;
+                r.regions.push_back(Region{b, b + n, b, b, (uint16_t*)counts});
+                r.nReserved += n;
+                return kPlaced;
+            } catch (const std::bad_alloc&) {
+            }
+            munmap(counts, nCounts);
+        }
+        munmap(base, n);
+        return kNoMemory;
+    }
+    return kNoMemory;
+}
+
+/* Lays a span of nLen bytes at the current region's bump, moving on to a
+ * fresh region when it does not fit; *pStart is where it starts. */
+PlaceResult Place(Registry& r, uint64_t nLen, uintptr_t* pStart)
+{
+    Region* g = r.regions.empty() ? nullptr : &r.regions.back();
+    if (g == nullptr || nLen > g->end - g->bump) {
+        if (g != nullptr) { // the rest of this region is never used: its last chunk may go
+            uintptr_t bump = g->bump;
+            g->bump = g->end;
+            if (bump > g->base)
+                ReleaseChunkIfDead(*g, ChunkOf(*g, bump - 1));
+        }
+        PlaceResult result = Reserve(r, nLen);
+        if (result != kPlaced)
+            return result;
+        g = &r.regions.back();
+    }
+    uintptr_t start = g->bump, end = start + nLen;
+    if (end > g->committed) {
+        size_t n = std::min<uintptr_t>(AlignUp(end - g->committed, kCommitStep), g->end - g->committed);
+        // Mapped over the reservation without a commitment charge, like the
+        // reservation itself: pages count only once touched.
+        void* p = mmap((void*)g->committed, n, PROT_READ | PROT_WRITE, // NOLINT(performance-no-int-to-ptr)
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+        if (p == MAP_FAILED)
+            return kNoMemory;
+        g->committed += n;
+    }
+    g->bump = end;
+    ++g->chunkLive[ChunkOf(*g, start)];
+    if (ChunkOf(*g, end - 1) != ChunkOf(*g, start))
+        ++g->chunkLive[ChunkOf(*g, end - 1)];
+    *pStart = start;
+    return kPlaced;
+}
+
+/* The span [start, end) ended: its pages go back, but for those of chunks
+ * that other live spans still touch. */
+void Unplace(Registry& r, uintptr_t start, uintptr_t end)
+{
+    Region* g = RegionOf(r, start);
+    size_t first = ChunkOf(*g, start), last = ChunkOf(*g, end - 1);
+    --g->chunkLive[first];
+    ReleaseChunkIfDead(*g, first);
+    if (last != first) {
+        --g->chunkLive[last];
+        ReleasePages(g->base + (first + 1) * kChunk, g->base + last * kChunk); // wholly this span's
+        ReleaseChunkIfDead(*g, last);
+    }
+}
+
+/* Makes a live record for a span of nSize bytes plus red zones, with its
+ * index written just before the handle; null when the registry or the
+ * address space cannot grow (*pResult says which). */
+Record* Make(lua_State* L, Registry& r, Kind kind, uint64_t nSize, PlaceResult* pResult)
+{
+    uint32_t nRecord;
+    try {
+        r.records.reserve(r.records.size() + 1);
+        r.index.reserve(r.index.size() + 1);
+        r.spare.reserve(r.records.size() + 1); // an ended record always finds room here
+        r.history.reserve(kHistoryLen);
+    } catch (const std::bad_alloc&) {
+        *pResult = kNoMemory;
+        return nullptr;
+    }
+    uintptr_t start = 0;
+    *pResult = Place(r, nSize + 2 * kRedZone, &start);
+    if (*pResult != kPlaced)
+        return nullptr;
+    if (!r.spare.empty()) {
+        nRecord = r.spare.back();
+        r.spare.pop_back();
+    } else {
+        nRecord = (uint32_t)r.records.size();
+        r.records.push_back(Record()); // reserved above: does not throw
+    }
+    Record& rec = r.records[nRecord];
+    rec = Record{start + kRedZone, nSize, nullptr, r.nSerial++, {}, Site{0, -1}, kind, kLive};
+    CaptureSites(L, r.names, rec.made, kChainLen);
+    uint64_t nHeader = nRecord;
+    memcpy((void*)(rec.user - kHeader), &nHeader, sizeof nHeader); // NOLINT(performance-no-int-to-ptr)
+    Entry e{start, nRecord};
+    if (r.index.empty() || r.index.back().start < start)
+        r.index.push_back(e);
+    else // a region the kernel placed below an earlier one
+        r.index.insert(std::upper_bound(r.index.begin(), r.index.end(), start,
+                                        [](uintptr_t a, const Entry& x) { return a < x.start; }),
+                       e);
+    return &rec;
+}
+
+/* Drops index entries of ended spans once they are many. */
+void Sweep(Registry& r)
+{
+    if (r.nStale <= r.index.size() / 2 + 64)
+        return;
+    r.index.erase(std::remove_if(r.index.begin(), r.index.end(),
+                                 [&r](const Entry& e) {
+                                     const Record& rec = r.records[e.nRecord];
+                                     return rec.state != kLive || rec.SpanStart() != e.start;
+                                 }),
+                  r.index.end());
+    r.nStale = 0;
+}
+
+/* A block freed or a stream closed: its site noted, its pages given back,
+ * its record kept in the history, whose oldest then leaves. */
+void End(lua_State* L, Registry& r, Record& rec)
+{
+    uint32_t nRecord = (uint32_t)(&rec - r.records.data());
+    CaptureSites(L, r.names, &rec.ended, 1);
+    rec.state = kEnded;
+    if (r.hitLen != 0 && r.hitRecord == nRecord)
+        r.hitLen = 0;
+    Unplace(r, rec.SpanStart(), rec.SpanStart() + rec.SpanLen());
+    ++r.nStale;
+    Sweep(r);
+    if (r.history.size() < kHistoryLen) {
+        r.history.push_back(nRecord); // capacity reserved by Make
+        return;
+    }
+    uint32_t nOldest = r.history[r.historyNext];
+    r.history[r.historyNext] = nRecord;
+    r.historyNext = (r.historyNext + 1) % kHistoryLen;
+    r.records[nOldest].state = kSpare;
+    r.spare.push_back(nOldest); // capacity reserved by Make
+}
+
+/* ---- finding the block of an address ---------------------------------------------- */
+
+enum Where { kForeign, kInRecord, kEndedUnnamed, kUnused };
+
+struct Found {
+    Where where;
+    Record* rec; /* kInRecord: the live or ended record whose span holds the address */
+};
+
+Found Resolve(Registry& r, uintptr_t a)
+{
+    Region* g = RegionOf(r, a);
+    if (g == nullptr)
+        return Found{kForeign, nullptr};
+    if (a >= g->bump)
+        return Found{kUnused, nullptr};
+    // A handle as MallocBuffer or fopen gave it: its record's index lies
+    // just before it. Anything else there must fail the record's check.
+    uint64_t nRecord = UINT64_MAX;
+    if (a - g->base >= kHeader)
+        memcpy(&nRecord, (const void*)(a - kHeader), sizeof nRecord); // NOLINT(performance-no-int-to-ptr)
+    if (nRecord < r.records.size() && r.records[nRecord].user == a && r.records[nRecord].state != kSpare)
+        return Found{kInRecord, &r.records[nRecord]};
+    // Elsewhere in a live span: the last span starting at or before a.
+    std::vector<Entry>::const_iterator it = std::upper_bound(
+        r.index.begin(), r.index.end(), a, [](uintptr_t v, const Entry& e) { return v < e.start; });
+    if (it != r.index.begin()) {
+        Record& rec = r.records[(--it)->nRecord];
+        if (rec.state == kLive && rec.SpanStart() == it->start && a - it->start < rec.SpanLen())
+            return Found{kInRecord, &rec};
+    }
+    // An ended one: the history, searched only on the way to an error.
+    for (uint32_t i : r.history) {
+        Record& rec = r.records[i];
+        if (a - rec.SpanStart() < rec.SpanLen())
+            return Found{kInRecord, &rec};
+    }
+    return Found{kEndedUnnamed, nullptr};
+}
+
+/* Whether the s.nLen bytes of s lie in the live block rec. */
+inline bool InBlock(const Record& rec, const Span& s)
+{
+    long long nRel = (long long)((uintptr_t)s.p - rec.user) + s.nOffset;
+    return s.nLen == 0 || (nRel >= 0 && (uint64_t)nRel <= rec.nSize && s.nLen <= rec.nSize - (uint64_t)nRel);
+}
+
+/* Whether [a, e) is mapped with read (and write) access, as the kernel
+ * lists the process's mappings. Asked only for handles into no block of
+ * ours, which are rare. */
+bool Mapped(uintptr_t a, uintptr_t e, bool bWrite)
+{
+    FILE* f = fopen("/proc/self/maps", "re");
+    if (f == NULL)
+        return false;
+    char szLine[256];
+    uintptr_t need = a;
+    while (need < e && fgets(szLine, sizeof szLine, f) != NULL) {
+        bool bWhole = strchr(szLine, '\n') != NULL;
+        unsigned long lo = 0, hi = 0;
+        char szPerms[5] = "";
+        int n = sscanf(szLine, "%lx-%lx %4s", &lo, &hi, szPerms);
+        while (!bWhole && fgets(szLine, sizeof szLine, f) != NULL) // the rest of a long path
+            bWhole = strchr(szLine, '\n') != NULL;
+        if (n != 3 || hi <= need)
+            continue;
+        if (lo > need || szPerms[0] != 'r' || (bWrite && szPerms[1] != 'w'))
+            break; // a hole, or memory the access would fault on
+        need = hi;
+    }
+    fclose(f);
+    return need >= e;
+}
+
+/* ---- messages ------------------------------------------------------------------------ */
+
+/* "t.lua:3", or "t.lua:3 < t.lua:20 < ..." for a chain, innermost first. */
+void FormatSites(char* sz, size_t n, const Names& names, const Site* sites, int k)
+{
+    size_t at = 0;
+    sz[0] = '\0';
+    for (int i = 0; i < k && at < n && (i == 0 || sites[i].nLine >= 0); ++i) {
+        const char* szName = sites[i].nName < names.names.size() ? names.names[sites[i].nName].sz : "?";
+        int m = sites[i].nLine >= 0 ? snprintf(sz + at, n - at, "%s%s:%d", i ? " < " : "", szName, sites[i].nLine)
+                                    : snprintf(sz + at, n - at, "%s%s", i ? " < " : "", szName);
+        at += m > 0 ? (size_t)m : 0;
+    }
+}
+
+/* "the 16-byte block allocated at t.lua:3[ and freed at t.lua:5]", or
+ * "the stream opened at t.lua:2[ and closed at t.lua:9]". */
+void Describe(char* sz, size_t n, const Registry& r, const Record& rec)
+{
+    char szMade[kMessageLen / 4], szEnded[kMessageLen / 8];
+    FormatSites(szMade, sizeof szMade, r.names, rec.made, kChainLen);
+    FormatSites(szEnded, sizeof szEnded, r.names, &rec.ended, 1);
+    bool bEnded = rec.state == kEnded;
+    if (rec.kind == kStream)
+        snprintf(sz, n, "the stream opened at %s%s%s", szMade, bEnded ? " and closed at " : "", bEnded ? szEnded : "");
+    else
+        snprintf(sz, n, "the %llu-byte block allocated at %s%s%s", (unsigned long long)rec.nSize, szMade,
+                 bEnded ? " and freed at " : "", bEnded ? szEnded : "");
+}
+
+inline long long OffsetIn(const Record& rec, uintptr_t a)
+{
+    return (long long)(a - rec.user);
+}
+
+/* Whether Lua itself would drop an error raised here: at lua_close, the
+ * finalizers (__gc) run on the main thread with nothing below them, and
+ * what they raise is lost. A function at the bottom of the main thread's
+ * stack that is no main chunk and takes no object whose finalizer it is
+ * may be one the host called directly, which sees the error itself. */
+bool LuaWouldDropIt(lua_State* L)
+{
     lua_Debug ar;
+    int nBottom = 0;
+    for (int level = 1; lua_getstack(L, level, &ar); ++level) {
+        if (!lua_getinfo(L, "S", &ar) || strcmp(ar.what, "C") == 0)
+            return false; // pcall, or C code of the host's: someone catches it
+        nBottom = level;
+    }
+    if (nBottom == 0 || !lua_getstack(L, nBottom, &ar) || !lua_getinfo(L, "S", &ar) ||
+        strcmp(ar.what, "main") == 0)
+        return false;
+    int nTop = lua_gettop(L);
+    bool bMain = lua_pushthread(L) == 1;
+    bool bDropped = bMain;
+    if (bMain && lua_getlocal(L, &ar, 1) != NULL) { // a finalizer gets its object first
+        bDropped = false;
+        if (lua_getmetatable(L, -1)) {
+            lua_getfield(L, -1, "__gc");
+            lua_getinfo(L, "f", &ar);
+            bDropped = lua_rawequal(L, -1, -2) != 0;
+        }
+    }
+    lua_settop(L, nTop);
+    return bDropped;
+}
+
+/* Raises sz as a Lua error after the script's place ("chunk:line: "), as
+ * luaL_error puts it but the place of the nearest Lua function, so that a
+ * global called through pcall still names the script's line. Where Lua
+ * would drop the error, it goes to standard error as well. sz lives in the
+ * caller's plain array: nothing here needs destroying. */
+__attribute__((noreturn)) void Refuse(lua_State* L, const char* sz)
+{
+    lua_Debug ar;
+    char szPlace[LUA_IDSIZE + 16] = "?";
     for (int level = 1; lua_getstack(L, level, &ar); ++level) {
         if (lua_getinfo(L, "Sl", &ar) && ar.currentline >= 0) {
-            memcpy(site.szSource, ar.short_src, sizeof site.szSource);
-            site.szSource[sizeof site.szSource - 1] = '\0';
-            site.nLine = ar.currentline;
+            snprintf(szPlace, sizeof szPlace, "%s:%d", ar.short_src, ar.currentline);
             break;
         }
     }
-    return site;
-}
-
-/* "chunk:line", or the chunk alone where there is no line (a C caller). */
-SiteText Text(const Site& site)
-{
-    SiteText t;
-    if (site.nLine >= 0)
-        (void)snprintf(t.sz, sizeof t.sz, "%s:%d", site.szSource, site.nLine);
-    else
-        (void)snprintf(t.sz, sizeof t.sz, "%s", site.szSource);
-    return t;
-}
-
-/* "the 16-byte block allocated at t.lua:3[ and freed at t.lua:5]" */
-void DescribeBlock(char* sz, size_t n, const Block& b)
-{
-    int k = snprintf(sz, n, "the %zu-byte block allocated at %s", b.nSize, Text(b.allocated).sz);
-    if (b.bFreed && k > 0 && (size_t)k < n)
-        (void)snprintf(sz + k, n - (size_t)k, " and freed at %s", Text(b.freed).sz);
-}
-
-inline long long OffsetIn(const Block& b, uintptr_t a)
-{
-    return (long long)(a - b.User());
-}
-
-/* The block whose red zones and inside overlap [a, b), b > a, or null. */
-/* The first span starting at or after address a. */
-inline std::vector<Span>::iterator SpanFrom(Registry& r, uintptr_t a)
-{
-    return std::lower_bound(r.spans.begin(), r.spans.end(), a,
-                            [](const Span& s, uintptr_t v) { return s.start < v; });
-}
-
-Block* Overlapping(Registry& r, uintptr_t a, uintptr_t b)
-{
-    std::vector<Span>::iterator it = SpanFrom(r, b);
-    if (it == r.spans.begin())
-        return nullptr;
-    --it;
-    return it->end > a ? it->b : nullptr;
-}
-
-/* Raises sz as a Lua error, after the script's place ("chunk:line: ") as
- * luaL_error puts it, but the place of the nearest Lua function, so that a
- * global called through pcall still names the script's line. sz lives in
- * the caller's plain array: nothing here needs destroying. */
-__attribute__((noreturn)) void Refuse(lua_State* L, const char* sz)
-{
-    Site site = CallerSite(L);
-    lua_pushfstring(L, "%s: %s", Text(site).sz, sz);
+    lua_pushfstring(L, "%s: %s", szPlace, sz);
+    if (LuaWouldDropIt(L))
+        (void)fprintf(stderr, "vodUdid checked: %s\n", lua_tostring(L, -1));
     lua_error(L);
     abort(); // lua_error does not return
 }
 
-__attribute__((noinline, noreturn)) void RefuseRange(lua_State* L, const char* szGlobal,
-                                                     const Block& b, uintptr_t a, uint64_t n)
+__attribute__((noreturn)) void RefuseType(lua_State* L, const char* szGlobal, int i, const char* szWant)
 {
-    char szBlock[kMessageLen / 2], szMsg[kMessageLen];
-    DescribeBlock(szBlock, sizeof szBlock, b);
-    (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld, length %llu %s %s", szGlobal, OffsetIn(b, a),
-             (unsigned long long)n, b.bFreed ? "in" : "outside", szBlock);
+    char szMsg[kMessageLen];
+    snprintf(szMsg, sizeof szMsg, "%s: argument %d is a %s, not %s", szGlobal, i, luaL_typename(L, i), szWant);
     Refuse(L, szMsg);
 }
 
-__attribute__((noinline)) void CheckRangeSlow(lua_State* L, Registry* r, const char* szGlobal,
-                                              uintptr_t a, uint64_t n)
+/* Refuses a handle argument that is neither a light userdata nor nil. */
+inline void CheckHandleType(lua_State* L, const char* szGlobal, int i)
 {
-    uintptr_t e = a + n < a ? UINTPTR_MAX : a + n;
-    const Block* b = Overlapping(*r, a, e);
-    if (b == nullptr)
-        return; // memory of no block of ours: not judged
-    if (!b->bFreed && a >= b->User() && e <= b->User() + b->nSize) {
-        r->pLastHit = b;
-        return;
-    }
-    // A range over several blocks is reported by the one it starts in.
-    const Block* first = Overlapping(*r, a, a + 1);
-    RefuseRange(L, szGlobal, first != nullptr ? *first : *b, a, n);
+    int t = lua_type(L, i);
+    if (t != LUA_TLIGHTUSERDATA && t > LUA_TNIL)
+        RefuseType(L, szGlobal, i, "a handle");
 }
 
-/* Lets through n > 0 bytes at p that lie inside one live block, or that
- * touch no registered block, its red zones or the quarantine. */
-inline void CheckRange(lua_State* L, Registry* r, const char* szGlobal, const void* p, uint64_t n)
-{
-    uintptr_t a = (uintptr_t)p;
-    const Block* b = r->pLastHit;
-    if (b != nullptr && a - b->User() <= b->nSize && n <= b->nSize - (a - b->User()))
-        return;
-    CheckRangeSlow(L, r, szGlobal, a, n);
-}
+/* ---- spans ------------------------------------------------------------------------------ */
 
-/* n bytes from the handle in argument 1 plus nOffset; nothing to check for
- * a null handle or no bytes, which the handlers do not touch. */
-inline void CheckAt(lua_State* L, const char* szGlobal, long long nOffset, uint64_t n)
+__attribute__((noinline, noreturn)) void RefuseForeign(lua_State* L, const char* szGlobal, const Span& s,
+                                                       const char* szWhy)
 {
-    LPBYTE p = ArgHandle(L, 1);
-    if (p != NULL && n > 0)
-        CheckRange(L, Reg(L), szGlobal, OffsetAddress(p, nOffset), n);
-}
-
-inline uint64_t CountLen(int nCount)
-{
-    return nCount > 0 ? (uint64_t)nCount : 0;
-}
-
-/* Bytes that hex text of this length fills: an odd text counts a leading 0. */
-inline uint64_t HexBytes(const char* lpStr)
-{
-    return lpStr != NULL ? (strlen(lpStr) + 1) / 2 : 0;
-}
-
-/* ---- lifetimes ------------------------------------------------------------ */
-
-bool Insert(Registry& r, Block* b)
-{
-    try {
-        r.spans.insert(SpanFrom(r, b->Start()), Span{b->Start(), b->End(), b});
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-/* Poisons a freed block and queues it; the oldest leave the quarantine, and
- * the registry, once it holds too much. The newest always stays. */
-void Quarantine(Registry& r, Block& b, const Site& site)
-{
-    // Blocks are kept as addresses, as scripts hold them.
-    memset((void*)b.User(), kFreedFill, b.nSize); // NOLINT(performance-no-int-to-ptr)
-    b.bFreed = true;
-    b.freed = site;
-    b.pNextFreed = nullptr;
-    if (r.pLastHit == &b)
-        r.pLastHit = nullptr;
-    if (r.pQuarantineTail != nullptr)
-        r.pQuarantineTail->pNextFreed = &b;
-    else
-        r.pQuarantineHead = &b;
-    r.pQuarantineTail = &b;
-    ++r.nQuarantineBlocks;
-    r.nQuarantineBytes += b.nSize;
-    while (r.nQuarantineBlocks > 1 &&
-           (r.nQuarantineBlocks > kQuarantineBlocks || r.nQuarantineBytes > kQuarantineBytes)) {
-        Block* old = r.pQuarantineHead;
-        r.pQuarantineHead = old->pNextFreed;
-        --r.nQuarantineBlocks;
-        r.nQuarantineBytes -= old->nSize;
-        r.spans.erase(SpanFrom(r, old->Start()));
-        delete[] old->base;
-        delete old;
-    }
-}
-
-/* Moves key k from the closed to the open set; a registry that cannot grow
- * just leaves the handle unchecked. */
-template <typename K>
-void NoteOpened(std::map<K, Site>& open, std::map<K, Life>& closed, K k, const Site& site)
-{
-    closed.erase(k);
-    try {
-        open[k] = site;
-    } catch (const std::bad_alloc&) {
-    }
-}
-
-template <typename K>
-void NoteClosed(std::map<K, Site>& open, std::map<K, Life>& closed, K k, const Site& site)
-{
-    typename std::map<K, Site>::iterator it = open.find(k);
-    if (it == open.end())
-        return; // not opened here: not tracked
-    try {
-        closed[k] = Life{it->second, site};
-    } catch (const std::bad_alloc&) {
-    }
-    open.erase(it);
-}
-
-/* The stream at argument i (ArgStream's rule), refused when it is a buffer
- * handle or a stream this state closed. */
-FILE* CheckStream(lua_State* L, const char* szGlobal, int i)
-{
-    Registry* r = Reg(L);
-    FILE* s = ArgStream(L, i);
-    if (s == NULL)
-        return NULL;
     char szMsg[kMessageLen];
-    const Block* b = Overlapping(*r, (uintptr_t)s, (uintptr_t)s + 1);
-    if (b != nullptr) {
-        char szBlock[kMessageLen / 2];
-        DescribeBlock(szBlock, sizeof szBlock, *b);
-        (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
-                 OffsetIn(*b, (uintptr_t)s), szBlock);
+    snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu from %p %s", szGlobal, s.szRole, s.nOffset,
+             (unsigned long long)s.nLen, (void*)s.p, szWhy);
+    Refuse(L, szMsg);
+}
+
+/* A handle in no block of ours: the bytes must keep out of the first
+ * 64 KiB and of our address space, and be mapped for the access. */
+void CheckForeign(lua_State* L, Registry& r, const char* szGlobal, const Span& s)
+{
+    uintptr_t a = (uintptr_t)SpanStart(s), e = a + s.nLen;
+    if (a < kLowMemory || e < a || e <= kLowMemory)
+        RefuseForeign(L, szGlobal, s, e < a ? "runs past the end of the address space"
+                                            : "lies in the first 64 KiB of the address space");
+    for (const Region& g : r.regions)
+        if (a < g.end && e > g.base)
+            RefuseForeign(L, szGlobal, s, "reaches into checked mode's blocks from outside them");
+    if (!Mapped(a, e, s.bWrite))
+        RefuseForeign(L, szGlobal, s, s.bWrite ? "is not mapped for writing" : "is not mapped for reading");
+}
+
+__attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const char* szGlobal, const Span& s)
+{
+    uintptr_t a = (uintptr_t)s.p;
+    Found f = Resolve(r, a);
+    char szMsg[kMessageLen], szWhat[kMessageLen / 2];
+    switch (f.where) {
+    case kForeign:
+        if (s.nLen > 0)
+            CheckForeign(L, r, szGlobal, s);
+        return;
+    case kEndedUnnamed:
+        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in a freed block", szGlobal, s.szRole, (void*)s.p);
+        Refuse(L, szMsg);
+    case kUnused:
+        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in checked mode's address space, in no block", szGlobal,
+                 s.szRole, (void*)s.p);
+        Refuse(L, szMsg);
+    case kInRecord:
+        break;
+    }
+    const Record& rec = *f.rec;
+    Describe(szWhat, sizeof szWhat, r, rec);
+    if (rec.kind == kStream) {
+        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p is %s, not a buffer", szGlobal, s.szRole, (void*)s.p, szWhat);
         Refuse(L, szMsg);
     }
-    std::map<const void*, Life>::const_iterator it = r->closedStreams.find(s);
-    if (it != r->closedStreams.end()) {
-        (void)snprintf(szMsg, sizeof szMsg, "%s: the stream opened at %s was closed at %s", szGlobal,
-                 Text(it->second.opened).sz, Text(it->second.closed).sz);
+    if (rec.state == kLive && InBlock(rec, s)) {
+        r.hitStart = rec.SpanStart();
+        r.hitLen = rec.SpanLen();
+        r.hitRecord = (uint32_t)(&rec - r.records.data());
+        return;
+    }
+    snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu %s %s", szGlobal, s.szRole,
+             OffsetIn(rec, a) + s.nOffset, (unsigned long long)s.nLen, rec.state == kLive ? "outside" : "in", szWhat);
+    Refuse(L, szMsg);
+}
+
+/* Lets a span through when its handle is nil, null, or of a live block that
+ * holds every byte it touches, or when it lies in mapped memory of no block
+ * of ours. The last block passed is tried first: loops use one buffer. */
+inline void CheckSpan(lua_State* L, const char* szGlobal, const Span& s)
+{
+    if (lua_type(L, s.iArg) != LUA_TLIGHTUSERDATA)
+        return CheckHandleType(L, szGlobal, s.iArg);
+    if (s.p == NULL)
+        return;
+    Registry& r = *RegistryOf(L);
+    if ((uintptr_t)s.p - r.hitStart < r.hitLen && InBlock(r.records[r.hitRecord], s))
+        return;
+    CheckSpanSlow(L, r, szGlobal, s);
+}
+
+/* ---- streams and descriptors ----------------------------------------------------------------- */
+
+/* "fread: the stream opened at t.lua:5 was closed at t.lua:8" */
+void ClosedStreamMessage(char* sz, size_t n, const Registry& r, const Record& rec, const char* szGlobal)
+{
+    char szOpened[kMessageLen / 4], szClosed[kMessageLen / 4];
+    FormatSites(szOpened, sizeof szOpened, r.names, rec.made, kChainLen);
+    FormatSites(szClosed, sizeof szClosed, r.names, &rec.ended, 1);
+    snprintf(sz, n, "%s: the stream opened at %s was closed at %s", szGlobal, szOpened, szClosed);
+}
+
+/* The FILE* behind the stream argument at i: a stream handle of this
+ * state's fopen, still open; the host's standard streams; or, for nil or
+ * none, the null stream as unchecked. */
+FILE* CheckedStream(lua_State* L, const char* szGlobal, int i)
+{
+    int t = lua_type(L, i);
+    if (t <= LUA_TNIL)
+        return NULL;
+    if (t != LUA_TLIGHTUSERDATA)
+        RefuseType(L, szGlobal, i, "a stream");
+    void* p = lua_touserdata(L, i);
+    if (p == NULL)
+        return NULL;
+    Registry& r = *RegistryOf(L);
+    Found f = Resolve(r, (uintptr_t)p);
+    char szMsg[kMessageLen], szWhat[kMessageLen / 2];
+    if (f.where == kInRecord) {
+        const Record& rec = *f.rec;
+        Describe(szWhat, sizeof szWhat, r, rec);
+        if (rec.kind == kBlock)
+            snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
+                     OffsetIn(rec, (uintptr_t)p), szWhat);
+        else if (rec.user != (uintptr_t)p)
+            snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is not a stream handle", szGlobal,
+                     OffsetIn(rec, (uintptr_t)p), szWhat);
+        else if (rec.state == kEnded)
+            ClosedStreamMessage(szMsg, sizeof szMsg, r, rec, szGlobal);
+        else
+            return rec.stream;
         Refuse(L, szMsg);
     }
-    return s;
+    if (f.where == kForeign && (p == stdin || p == stdout || p == stderr))
+        return (FILE*)p;
+    snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "%s: %p is a stream closed long ago" : "%s: %p is not a stream of fopen",
+             szGlobal, p);
+    Refuse(L, szMsg);
 }
 
 /* The descriptor at argument i, refused when it is missing, not a number,
  * or one this state closed with "LFclose" and did not open again. */
 int CheckFd(lua_State* L, const char* szGlobal, int i)
 {
-    Registry* r = Reg(L);
-    char szMsg[kMessageLen];
+    Registry& r = *RegistryOf(L);
+    char szMsg[kMessageLen], szOpened[kMessageLen / 4], szClosed[kMessageLen / 4];
     if (!lua_isnumber(L, i)) {
-        (void)snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal,
-                 luaL_typename(L, i));
+        snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal, luaL_typename(L, i));
         Refuse(L, szMsg);
     }
     int fd = ArgInt(L, i);
-    std::map<int, Life>::const_iterator it = r->closedFds.find(fd);
-    if (it != r->closedFds.end()) {
-        (void)snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd,
-                 Text(it->second.opened).sz, Text(it->second.closed).sz);
+    std::map<int, Life>::const_iterator it = r.closedFds.find(fd);
+    if (it != r.closedFds.end()) {
+        FormatSites(szOpened, sizeof szOpened, r.names, &it->second.opened, 1);
+        FormatSites(szClosed, sizeof szClosed, r.names, &it->second.closed, 1);
+        snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd, szOpened,
+                 szClosed);
         Refuse(L, szMsg);
     }
     return fd;
@@ -384,43 +789,89 @@ void CheckShellWord(lua_State* L, const char* szPath)
             if (*q != sc.c)
                 continue;
             char szMsg[kMessageLen];
-            (void)snprintf(szMsg, sizeof szMsg,
-                     "CopyFile: path \"%s\" holds %s, which the shell would act on", szPath,
+            snprintf(szMsg, sizeof szMsg, "CopyFile: path \"%s\" holds %s, which the shell would act on", szPath,
                      sc.szName);
             Refuse(L, szMsg);
         }
     }
 }
 
-/* ---- the registry's life -------------------------------------------------- */
+/* ---- the registry's life ------------------------------------------------------------------------ */
 
+pthread_mutex_t g_registriesLock = PTHREAD_MUTEX_INITIALIZER;
+Registry* g_registries = nullptr; /* made by this copy of the code, not yet closed */
+pthread_once_t g_atExitOnce = PTHREAD_ONCE_INIT;
+
+/* Blocks still allocated, one stderr line each in allocation order; once
+ * per registry, at close or at exit, whichever comes first. */
 void ReportLeaks(Registry& r)
 {
-    std::vector<const Block*> live;
+    if (r.bReported)
+        return;
+    r.bReported = true;
+    std::vector<const Record*> live;
     try {
-        for (const Span& s : r.spans)
-            if (!s.b->bFreed)
-                live.push_back(s.b);
+        for (const Record& rec : r.records)
+            if (rec.state == kLive && rec.kind == kBlock)
+                live.push_back(&rec);
     } catch (const std::bad_alloc&) {
     }
-    // In allocation order, as the script made them.
-    std::sort(live.begin(), live.end(),
-              [](const Block* x, const Block* y) { return x->nSerial < y->nSerial; });
-    for (const Block* b : live)
-        (void)fprintf(stderr, "vodUdid checked: %zu-byte block allocated at %s never freed\n", b->nSize,
-                Text(b->allocated).sz);
+    std::sort(live.begin(), live.end(), [](const Record* x, const Record* y) { return x->nSerial < y->nSerial; });
+    char szMade[kMessageLen];
+    for (const Record* rec : live) {
+        FormatSites(szMade, sizeof szMade, r.names, rec->made, kChainLen);
+        (void)fprintf(stderr, "vodUdid checked: %llu-byte block allocated at %s never freed\n",
+                      (unsigned long long)rec->nSize, szMade);
+    }
 }
 
-/* __gc of the registry, when the state closes: live blocks are reported and
- * left as they are (the host may still hold them); quarantined ones go. */
+/* At exit (os.exit, or a host that never closes its states), the leaks of
+ * the states this thread made: another thread's state may be running. */
+void ReportAtExit()
+{
+    pthread_mutex_lock(&g_registriesLock);
+    for (Registry* r = g_registries; r != nullptr; r = r->pNext)
+        if (pthread_equal(r->owner, pthread_self()))
+            ReportLeaks(*r);
+    pthread_mutex_unlock(&g_registriesLock);
+}
+
+void Enlist(Registry* r)
+{
+    (void)pthread_once(&g_atExitOnce, [] { (void)atexit(ReportAtExit); });
+    pthread_mutex_lock(&g_registriesLock);
+    r->pNext = g_registries;
+    g_registries = r;
+    pthread_mutex_unlock(&g_registriesLock);
+}
+
+void Delist(Registry* r)
+{
+    pthread_mutex_lock(&g_registriesLock);
+    for (Registry** p = &g_registries; *p != nullptr; p = &(*p)->pNext)
+        if (*p == r) {
+            *p = r->pNext;
+            break;
+        }
+    pthread_mutex_unlock(&g_registriesLock);
+}
+
+/* __gc of the registry, when the state closes: leaks are reported, and the
+ * address space goes back but for regions holding a block never freed (the
+ * host may still hold it). */
 int CloseRegistry(lua_State* L)
 {
     Registry* r = static_cast<Registry*>(lua_touserdata(L, 1));
     ReportLeaks(*r);
-    for (const Span& s : r->spans) {
-        if (s.b->bFreed)
-            delete[] s.b->base;
-        delete s.b;
+    Delist(r);
+    for (const Region& g : r->regions) {
+        bool bKeep = false;
+        for (const Record& rec : r->records)
+            bKeep = bKeep || (rec.state == kLive && rec.kind == kBlock && rec.user - g.base < g.end - g.base);
+        if (!bKeep) {
+            munmap((void*)g.base, g.end - g.base); // NOLINT(performance-no-int-to-ptr)
+            munmap(g.chunkLive, (g.end - g.base) / kChunk * sizeof(uint16_t));
+        }
     }
     r->~Registry();
     return 0;
@@ -430,269 +881,354 @@ int CloseRegistry(lua_State* L)
 
 bool PushCheckedRegistry(lua_State* L)
 {
+    lua_getfield(L, LUA_REGISTRYINDEX, kRegistryKey);
+    if (lua_type(L, -1) == LUA_TUSERDATA) { // registered before, maybe by another copy of this code
+        const Registry* r = static_cast<const Registry*>(lua_touserdata(L, -1));
+        if (lua_objlen(L, -1) < 3 * sizeof(uint32_t) || r->nMagic != kMagic || r->nLayout != kLayout ||
+            r->nBytes != sizeof(Registry))
+            luaL_error(L, "vodUdid: this state's checked mode was set up by a library whose registry layout differs "
+                          "from this one's (%d): load one version of vodUdid per process", (int)kLayout);
+        return true;
+    }
+    lua_pop(L, 1);
     const char* szOn = getenv("VODUDID_CHECKED");
     if (szOn == NULL || strcmp(szOn, "1") != 0)
         return false;
-    lua_pushlightuserdata(L, (void*)&kRegistryKey);
-    lua_rawget(L, LUA_REGISTRYINDEX);
-    if (lua_type(L, -1) == LUA_TUSERDATA)
-        return true; // registered before: the same registry
-    lua_pop(L, 1);
-    new (lua_newuserdata(L, sizeof(Registry))) Registry(); // empty maps allocate nothing
+    Registry* r = new (lua_newuserdata(L, sizeof(Registry))) Registry(); // empty containers allocate nothing
     lua_createtable(L, 0, 1);
     lua_pushcfunction(L, CloseRegistry);
     lua_setfield(L, -2, "__gc");
     lua_setmetatable(L, -2);
-    lua_pushlightuserdata(L, (void*)&kRegistryKey);
-    lua_pushvalue(L, -2);
-    lua_rawset(L, LUA_REGISTRYINDEX);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_REGISTRYINDEX, kRegistryKey);
+    Enlist(r);
     return true;
 }
 
-/* A checked variant that checks one range from the handle in argument 1
- * (its offset and length by the global's own rule) and then runs the plain
- * handler. */
-#define CHECKED_AT(Global, Handler, Offset, Length) \
-    int ck_##Global(lua_State* L)                   \
-    {                                               \
-        CheckAt(L, #Global, Offset, Length);        \
-        return Handler(L);                          \
-    }
+/* ---- base family ----------------------------------------------------------------------------------- */
 
-/* ---- base family ---------------------------------------------------------- */
-
-CHECKED_AT(TraceBuffer, l_TraceBuffer, 0, std::min(CountLen(ArgInt(L, 2)), kTraceAreaLen))
-
-/* ---- blocks ---------------------------------------------------------------- */
-
-int ck_MallocBuffer(lua_State* L)
+int ck_TraceBuffer(lua_State* L)
 {
-    Registry* r = Reg(L);
+    CheckSpan(L, "TraceBuffer", sp_TraceBuffer(L));
+    return l_TraceBuffer(L);
+}
+
+/* ---- blocks ------------------------------------------------------------------------------------------ */
+
+int ck_MallocBuff(lua_State* L)
+{
     long long nBytes = BlockBytes(ArgInt(L, 1));
     if (nBytes < 0)
         return l_MallocBuff(L); // no block: the null handle
-    BYTE* base = new (std::nothrow) BYTE[(size_t)nBytes + 2 * kRedZone];
-    Block* b = base != NULL ? new (std::nothrow) Block : nullptr;
-    if (b != nullptr) {
-        *b = Block{base, (size_t)nBytes, r->nSerial++, CallerSite(L), false, Site(), nullptr};
-        memset(base, kRedZoneFill, kRedZone);
-        memset(base + kRedZone + nBytes, kRedZoneFill, kRedZone);
-    }
-    if (b == nullptr || !Insert(*r, b)) {
-        delete b;
-        delete[] base;
-        base = NULL;
-    }
-    PushHandle(L, base != NULL ? base + kRedZone : NULL);
-    return 1;
+    PlaceResult result;
+    Record* rec = Make(L, *RegistryOf(L), kBlock, (uint64_t)nBytes, &result);
+    if (result == kNoAddressSpace)
+        Refuse(L, "MallocBuffer: checked mode has used up the 2 TiB of address space it may reserve for this "
+                  "state");
+    PushHandle(L, rec != nullptr ? (void*)rec->user : NULL); // NOLINT(performance-no-int-to-ptr)
+    return 1; // out of memory: the null handle, as unchecked
 }
 
 int ck_FreeBuffer(lua_State* L)
 {
-    Registry* r = Reg(L);
+    CheckHandleType(L, "FreeBuffer", 1);
     LPBYTE p = ArgHandle(L, 1);
     if (p == NULL)
         return PushedNothing(L); // pushes nothing, as unchecked
-    uintptr_t a = (uintptr_t)p;
-    Block* b = Overlapping(*r, a, a + 1);
-    char szMsg[kMessageLen], szBlock[kMessageLen / 2];
-    if (b == nullptr) {
-        (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: %p is not a block of MallocBuffer", (void*)p);
-        Refuse(L, szMsg);
-    }
-    if (a != b->User() || b->bFreed) {
-        DescribeBlock(szBlock, sizeof szBlock, *b);
-        if (a == b->User())
-            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szBlock);
+    Registry& r = *RegistryOf(L);
+    Found f = Resolve(r, (uintptr_t)p);
+    char szMsg[kMessageLen], szWhat[kMessageLen / 2];
+    if (f.where == kInRecord) {
+        Record& rec = *f.rec;
+        if (rec.kind == kBlock && rec.state == kLive && rec.user == (uintptr_t)p) {
+            End(L, r, rec);
+            return PushedNothing(L); // pushes nothing, as unchecked
+        }
+        Describe(szWhat, sizeof szWhat, r, rec);
+        if (rec.kind == kStream)
+            snprintf(szMsg, sizeof szMsg, "FreeBuffer: handle %p is %s, not a buffer", (void*)p, szWhat);
+        else if (rec.user == (uintptr_t)p)
+            snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szWhat);
         else
-            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
-                     OffsetIn(*b, a), szBlock);
-        Refuse(L, szMsg);
+            snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
+                     OffsetIn(rec, (uintptr_t)p), szWhat);
+    } else {
+        snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "FreeBuffer: %p lies in a freed block"
+                                                               : "FreeBuffer: %p is not a block of MallocBuffer",
+                 (void*)p);
     }
-    Quarantine(*r, *b, CallerSite(L));
-    return PushedNothing(L); // pushes nothing, as unchecked
+    Refuse(L, szMsg);
 }
 
-/* ---- raw memory -------------------------------------------------------------- */
-
-/* Memcpy and Memcmp: the count's range at the handles in arguments iFirst,
- * then iSecond (the one reported when both are wrong), when both handles
- * are there and the count is positive (the handlers touch nothing
- * otherwise). */
-static void CheckTwoRanges(lua_State* L, const char* szGlobal, int iFirst, int iSecond)
+/* "GetBuffer" touches no memory: only what it is given is judged. */
+int ck_GetBuffer(lua_State* L)
 {
-    LPBYTE pFirst = ArgHandle(L, iFirst), pSecond = ArgHandle(L, iSecond);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    if (pFirst != NULL && pSecond != NULL && n > 0) {
-        CheckRange(L, Reg(L), szGlobal, pFirst, n);
-        CheckRange(L, Reg(L), szGlobal, pSecond, n);
-    }
+    CheckHandleType(L, "GetBuffer", 1);
+    return l_GetBuffer(L);
 }
+
+/* ---- raw memory ------------------------------------------------------------------------------------ */
 
 int ck_Memcpy(lua_State* L)
 {
-    CheckTwoRanges(L, "Memcpy", 2, 1); // the source first
+    SpanPair s = sp_Memcpy(L);
+    CheckSpan(L, "Memcpy", s.second); // the source first
+    CheckSpan(L, "Memcpy", s.first);
     return l_Memcpy(L);
 }
 
-CHECKED_AT(Memset, l_Memset, 0, CountLen(ArgInt(L, 3)))
+int ck_Memset(lua_State* L)
+{
+    CheckSpan(L, "Memset", sp_Memset(L));
+    return l_Memset(L);
+}
 
 int ck_Memcmp(lua_State* L)
 {
-    CheckTwoRanges(L, "Memcmp", 1, 2);
+    SpanPair s = sp_Memcmp(L);
+    CheckSpan(L, "Memcmp", s.first);
+    CheckSpan(L, "Memcmp", s.second);
     return l_Memcmp(L);
 }
 
-/* ---- strings and hex text ------------------------------------------------------ */
+/* ---- strings and hex text ------------------------------------------------------------------------- */
 
-CHECKED_AT(BufferToChars, l_BuffertoChars, ArgInt(L, 2), CountLen(ArgInt(L, 3)))
-
-int ck_CharsToBuffer(lua_State* L)
+int ck_BuffertoChars(lua_State* L)
 {
-    const char* lpStr = ArgText(L, 2);
-    CheckAt(L, "CharsToBuffer", 0, lpStr != NULL ? strlen(lpStr) : 0);
+    CheckSpan(L, "BufferToChars", sp_BuffertoChars(L));
+    return l_BuffertoChars(L);
+}
+
+int ck_CharstoBuffer(lua_State* L)
+{
+    CheckSpan(L, "CharsToBuffer", sp_CharstoBuffer(L));
     return l_CharstoBuffer(L);
 }
 
-CHECKED_AT(BufferToString, l_BufferToString, 0, CountLen(ArgInt(L, 2)))
-CHECKED_AT(StringtoBuffer, l_StringtoBuffer, 0, HexBytes(ArgText(L, 2)))
+int ck_BufferToString(lua_State* L)
+{
+    CheckSpan(L, "BufferToString", sp_BufferToString(L));
+    return l_BufferToString(L);
+}
+
+int ck_StringtoBuffer(lua_State* L)
+{
+    CheckSpan(L, "StringtoBuffer", sp_StringtoBuffer(L));
+    return l_StringtoBuffer(L);
+}
 
 int ck_GetMemValue(lua_State* L)
 {
-    int nOffset = ArgInt(L, 2);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    // As the handler reads: once nOffset + i passes INT_MAX, from INT_MIN on.
-    uint64_t nHead = nOffset > 0 ? (uint64_t)INT_MAX - (uint64_t)nOffset + 1 : n;
-    CheckAt(L, "GetMemValue", nOffset, std::min(nHead, n));
-    if (nHead < n)
-        CheckAt(L, "GetMemValue", INT_MIN, n - nHead);
+    SpanPair s = sp_GetMemValue(L);
+    CheckSpan(L, "GetMemValue", s.first);
+    CheckSpan(L, "GetMemValue", s.second);
     return l_GetMemValue(L);
 }
 
-CHECKED_AT(SetMemValue, l_SetMemValue, ArgInt(L, 2), HexBytes(ArgText(L, 3)))
+int ck_SetMemValue(lua_State* L)
+{
+    CheckSpan(L, "SetMemValue", sp_SetMemValue(L));
+    return l_SetMemValue(L);
+}
 
-/* ---- typed values and bit fields, each with its own offset rule ------------------- */
+/* ---- typed values and bit fields ------------------------------------------------------------------ */
 
-CHECKED_AT(GetInt32FrmMem, l_GetInt32FrmMem, ArgNumInt(L, 2), 4)
-CHECKED_AT(SetInt32FrmMem, l_SetInt32FrmMem, ArgInt(L, 2), 4)
-CHECKED_AT(GetInt16FrmMem, l_GetInt16FrmMem, ArgInt(L, 2), 2)
-CHECKED_AT(SetInt16FrmMem, l_SetInt16FrmMem, ArgInt(L, 2), 2)
-CHECKED_AT(GetInt8FrmMem, l_GetInt8FrmMem, ArgDword(L, 2), 1)
-CHECKED_AT(SetInt8FrmMem, l_SetInt8FrmMem, ArgDword(L, 2), 1)
-CHECKED_AT(GetByteBitsFrmMem, l_GetByteBitsFrmMem, ArgInt(L, 2), 1)
-CHECKED_AT(SetByteBitsFrmMem, l_SetByteBitsFrmMem, ArgInt(L, 2), 1)
-CHECKED_AT(GetIntBitsFrmMem, l_GetIntBitsFrmMem, 4LL * ArgInt(L, 2), 4)
-CHECKED_AT(SetIntBitsFrmMem, l_SetIntBitsFrmMem, 4LL * ArgInt(L, 2), 4)
+int ck_GetInt32FrmMem(lua_State* L)
+{
+    CheckSpan(L, "GetInt32FrmMem", sp_GetInt32FrmMem(L));
+    return l_GetInt32FrmMem(L);
+}
 
-/* ---- checksums ---------------------------------------------------------------------- */
+int ck_SetInt32FrmMem(lua_State* L)
+{
+    CheckSpan(L, "SetInt32FrmMem", sp_SetInt32FrmMem(L));
+    return l_SetInt32FrmMem(L);
+}
 
-CHECKED_AT(calc_crc32, l_calc_crc32, 0, ArgNum32(L, 2))
-CHECKED_AT(add_sum, l_add_sum, 0, ArgNum32(L, 2))
+int ck_GetInt16FrmMem(lua_State* L)
+{
+    CheckSpan(L, "GetInt16FrmMem", sp_GetInt16FrmMem(L));
+    return l_GetInt16FrmMem(L);
+}
 
-/* ---- streams ------------------------------------------------------------------------- */
+int ck_SetInt16FrmMem(lua_State* L)
+{
+    CheckSpan(L, "SetInt16FrmMem", sp_SetInt16FrmMem(L));
+    return l_SetInt16FrmMem(L);
+}
 
+int ck_GetInt8FrmMem(lua_State* L)
+{
+    CheckSpan(L, "GetInt8FrmMem", sp_GetInt8FrmMem(L));
+    return l_GetInt8FrmMem(L);
+}
+
+int ck_SetInt8FrmMem(lua_State* L)
+{
+    CheckSpan(L, "SetInt8FrmMem", sp_SetInt8FrmMem(L));
+    return l_SetInt8FrmMem(L);
+}
+
+int ck_GetByteBitsFrmMem(lua_State* L)
+{
+    CheckSpan(L, "GetByteBitsFrmMem", sp_GetByteBitsFrmMem(L));
+    return l_GetByteBitsFrmMem(L);
+}
+
+int ck_SetByteBitsFrmMem(lua_State* L)
+{
+    CheckSpan(L, "SetByteBitsFrmMem", sp_SetByteBitsFrmMem(L));
+    return l_SetByteBitsFrmMem(L);
+}
+
+int ck_GetIntBitsFrmMem(lua_State* L)
+{
+    CheckSpan(L, "GetIntBitsFrmMem", sp_GetIntBitsFrmMem(L));
+    return l_GetIntBitsFrmMem(L);
+}
+
+int ck_SetIntBitsFrmMem(lua_State* L)
+{
+    CheckSpan(L, "SetIntBitsFrmMem", sp_SetIntBitsFrmMem(L));
+    return l_SetIntBitsFrmMem(L);
+}
+
+/* ---- checksums --------------------------------------------------------------------------------------- */
+
+int ck_calc_crc32(lua_State* L)
+{
+    CheckSpan(L, "calc_crc32", sp_calc_crc32(L));
+    return l_calc_crc32(L);
+}
+
+int ck_add_sum(lua_State* L)
+{
+    CheckSpan(L, "add_sum", sp_add_sum(L));
+    return l_add_sum(L);
+}
+
+/* ---- streams ------------------------------------------------------------------------------------------ */
+
+/* The script gets a handle of the registry's for the FILE* opened, so that
+ * a closed stream is never taken for a later one the C library placed at
+ * the same address. */
 int ck_fopen(lua_State* L)
 {
     l_fopen(L);
-    if (void* s = lua_touserdata(L, -1))
-        NoteOpened<const void*>(Reg(L)->openStreams, Reg(L)->closedStreams, s, CallerSite(L));
+    FILE* stream = static_cast<FILE*>(lua_touserdata(L, -1));
+    if (stream == NULL)
+        return 1; // the null handle, as unchecked
+    PlaceResult result;
+    Record* rec = Make(L, *RegistryOf(L), kStream, 0, &result);
+    if (rec == nullptr) {
+        (void)fclose(stream);
+        Refuse(L, "fopen: checked mode has no room left for a stream handle");
+    }
+    rec->stream = stream;
+    lua_pop(L, 1);
+    PushHandle(L, (void*)rec->user); // NOLINT(performance-no-int-to-ptr)
     return 1;
 }
 
 int ck_fseek(lua_State* L)
 {
-    CheckStream(L, "fseek", 1);
-    return l_fseek(L);
-}
-
-/* fread and fwrite: the stream, then the buffer range when the call moves bytes. */
-static void CheckTransfer(lua_State* L, const char* szGlobal)
-{
-    FILE* s = CheckStream(L, szGlobal, 1);
-    LPBYTE p = ArgHandle(L, 2);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    if (s != NULL && p != NULL && n > 0)
-        CheckRange(L, Reg(L), szGlobal, p, n);
+    return SeekStream(L, CheckedStream(L, "fseek", 1));
 }
 
 int ck_fwrite(lua_State* L)
 {
-    CheckTransfer(L, "fwrite");
-    return l_fwrite(L);
+    FILE* stream = CheckedStream(L, "fwrite", 1);
+    CheckSpan(L, "fwrite", sp_fwrite(L));
+    return WriteStream(L, stream);
 }
 
 int ck_fread(lua_State* L)
 {
-    CheckTransfer(L, "fread");
-    return l_fread(L);
+    FILE* stream = CheckedStream(L, "fread", 1);
+    CheckSpan(L, "fread", sp_fread(L));
+    return ReadStream(L, stream);
 }
 
 int ck_fclose(lua_State* L)
 {
-    FILE* s = CheckStream(L, "fclose", 1);
-    l_fclose(L);
-    if (s != NULL)
-        NoteClosed<const void*>(Reg(L)->openStreams, Reg(L)->closedStreams, s, CallerSite(L));
+    FILE* stream = CheckedStream(L, "fclose", 1);
+    CloseStream(L, stream);
+    if (stream != NULL && stream != stdin && stream != stdout && stream != stderr) {
+        Registry& r = *RegistryOf(L);
+        End(L, r, *Resolve(r, (uintptr_t)lua_touserdata(L, 1)).rec);
+    }
     return 1;
 }
 
 int ck_fgetALine(lua_State* L)
 {
-    CheckStream(L, "fgetALine", 1);
-    return l_fgetALine(L);
+    return ReadLine(L, CheckedStream(L, "fgetALine", 1));
 }
 
-/* ---- descriptors and file management ---------------------------------------------------- */
+/* ---- descriptors and file management -------------------------------------------------------------------- */
 
-int ck_LFopen(lua_State* L)
+int ck_LFOpen(lua_State* L)
 {
     l_LFOpen(L);
     int fd = (int)lua_tointeger(L, -1);
-    if (fd >= 0)
-        NoteOpened<int>(Reg(L)->openFds, Reg(L)->closedFds, fd, CallerSite(L));
+    if (fd < 0)
+        return 1;
+    Registry& r = *RegistryOf(L);
+    Site site;
+    CaptureSites(L, r.names, &site, 1);
+    r.closedFds.erase(fd);
+    try {
+        r.openFds[fd] = site;
+    } catch (const std::bad_alloc&) { // a registry that cannot grow leaves it unchecked
+    }
     return 1;
 }
 
-int ck_LFseek(lua_State* L)
+int ck_LFSeek(lua_State* L)
 {
     CheckFd(L, "LFseek", 1);
     return l_LFSeek(L);
 }
 
-/* LFread and LFwrite: the descriptor, then the buffer range. */
-static void CheckFdTransfer(lua_State* L, const char* szGlobal)
+int ck_LFWrite(lua_State* L)
 {
-    CheckFd(L, szGlobal, 1);
-    LPBYTE p = ArgHandle(L, 2);
-    uint64_t n = CountLen(ArgInt(L, 3));
-    if (p != NULL && n > 0)
-        CheckRange(L, Reg(L), szGlobal, p, n);
-}
-
-int ck_LFwrite(lua_State* L)
-{
-    CheckFdTransfer(L, "LFwrite");
+    CheckFd(L, "LFwrite", 1);
+    CheckSpan(L, "LFwrite", sp_LFWrite(L));
     return l_LFWrite(L);
 }
 
-int ck_LFread(lua_State* L)
+int ck_LFRead(lua_State* L)
 {
-    CheckFdTransfer(L, "LFread");
+    CheckFd(L, "LFread", 1);
+    CheckSpan(L, "LFread", sp_LFRead(L));
     return l_LFRead(L);
 }
 
-int ck_LFclose(lua_State* L)
+int ck_LFClose(lua_State* L)
 {
     int fd = CheckFd(L, "LFclose", 1);
     l_LFClose(L);
-    NoteClosed<int>(Reg(L)->openFds, Reg(L)->closedFds, fd, CallerSite(L));
+    Registry& r = *RegistryOf(L);
+    std::map<int, Site>::iterator it = r.openFds.find(fd);
+    if (it == r.openFds.end())
+        return 1; // not opened here: not tracked
+    Site closed;
+    CaptureSites(L, r.names, &closed, 1);
+    try {
+        r.closedFds[fd] = Life{it->second, closed};
+    } catch (const std::bad_alloc&) {
+    }
+    r.openFds.erase(it);
     return 1;
 }
 
+/* Where CopyFile runs cp without a shell, nothing acts on these characters. */
 int ck_CopyFile(lua_State* L)
 {
+#if !defined(VODUDID_SHELL_COPY) || VODUDID_SHELL_COPY
     CheckShellWord(L, ArgText(L, 1));
     CheckShellWord(L, ArgText(L, 2));
+#endif
     return l_CopyFile(L);
 }
 

@@ -29,6 +29,9 @@
 
 using namespace vud;
 
+// The handlers were declared extern "C" in vodUdid.h, which gives their
+// definitions C linkage too.
+
 namespace {
 
 /* The messages of "fgetALine" name the source and the place they come from.
@@ -65,8 +68,6 @@ inline void PushTransferred(lua_State* L, ssize_t nDone, int nLen)
 
 } // namespace
 
-extern "C" {
-
 /* ---- C streams ---------------------------------------------------------- */
 
 int l_fopen(lua_State* L)
@@ -79,9 +80,19 @@ int l_fopen(lua_State* L)
     return 1;
 }
 
-int l_fseek(lua_State* L)
+/* The buffer of a stream transfer: the count's bytes from argument 2. */
+Span vud::sp_fwrite(lua_State* L)
 {
-    FILE* stream = ArgStream(L, 1);
+    return ReadSpan(L, 2, 0, CountLen(ArgInt(L, 3)));
+}
+
+Span vud::sp_fread(lua_State* L)
+{
+    return WriteSpan(L, 2, 0, CountLen(ArgInt(L, 3)));
+}
+
+int vud::SeekStream(lua_State* L, FILE* stream)
+{
     int nPos = ArgInt(L, 2); // 4294967295 reads as -1
     int nFlag = ArgInt(L, 3);
     if (stream != NULL)
@@ -89,34 +100,29 @@ int l_fseek(lua_State* L)
     return PushedNothing(L); // pushes nothing: the origin comes back
 }
 
-int l_fwrite(lua_State* L)
+int vud::WriteStream(lua_State* L, FILE* stream)
 {
-    FILE* stream = ArgStream(L, 1);
-    LPBYTE lpBuffer = ArgHandle(L, 2);
-    int nLen = ArgInt(L, 3);
+    Span s = sp_fwrite(L);
     // No stream, no buffer or a negative count: nothing is written.
     size_t nDone = 0;
-    if (stream != NULL && lpBuffer != NULL && nLen > 0)
-        nDone = fwrite(lpBuffer, 1, (size_t)nLen, stream);
-    lua_pushinteger(L, (int)nDone); // at most nLen, so it fits
+    if (stream != NULL && s.p != NULL && s.nLen > 0)
+        nDone = fwrite(s.p, 1, s.nLen, stream);
+    lua_pushinteger(L, (int)nDone); // at most the count, so it fits
     return 1;
 }
 
-int l_fread(lua_State* L)
+int vud::ReadStream(lua_State* L, FILE* stream)
 {
-    FILE* stream = ArgStream(L, 1);
-    LPBYTE lpBuffer = ArgHandle(L, 2);
-    int nLen = ArgInt(L, 3);
+    Span s = sp_fread(L);
     size_t nDone = 0;
-    if (stream != NULL && lpBuffer != NULL && nLen > 0)
-        nDone = fread(lpBuffer, 1, (size_t)nLen, stream);
+    if (stream != NULL && s.p != NULL && s.nLen > 0)
+        nDone = fread(s.p, 1, s.nLen, stream);
     lua_pushinteger(L, (int)nDone);
     return 1;
 }
 
-int l_fclose(lua_State* L)
+int vud::CloseStream(lua_State* L, FILE* stream)
 {
-    FILE* stream = ArgStream(L, 1);
     // Flushed before the test: a null stream flushes every output stream.
     (void)fflush(stream);
     if (stream != NULL)
@@ -124,9 +130,8 @@ int l_fclose(lua_State* L)
     return PushedNothing(L); // pushes nothing: the stream handle comes back
 }
 
-int l_fgetALine(lua_State* L)
+int vud::ReadLine(lua_State* L, FILE* hFile)
 {
-    FILE* hFile = ArgStream(L, 1);
     if (hFile == NULL) {
         (void)fprintf(stderr, "%s @ %d, file handle == null\n", kSourceName, kNullStreamLine);
         lua_pushboolean(L, 0);
@@ -157,7 +162,44 @@ int l_fgetALine(lua_State* L)
     return 1;
 }
 
+int l_fseek(lua_State* L)
+{
+    return SeekStream(L, ArgStream(L, 1));
+}
+
+int l_fwrite(lua_State* L)
+{
+    return WriteStream(L, ArgStream(L, 1));
+}
+
+int l_fread(lua_State* L)
+{
+    return ReadStream(L, ArgStream(L, 1));
+}
+
+int l_fclose(lua_State* L)
+{
+    return CloseStream(L, ArgStream(L, 1));
+}
+
+int l_fgetALine(lua_State* L)
+{
+    return ReadLine(L, ArgStream(L, 1));
+}
+
 /* ---- POSIX descriptors -------------------------------------------------- */
+
+/* The buffer of a descriptor transfer: the length's bytes from argument 2
+ * (a length of 0 still reaches the system call). */
+Span vud::sp_LFWrite(lua_State* L)
+{
+    return ReadSpan(L, 2, 0, CountLen(ArgInt(L, 3)));
+}
+
+Span vud::sp_LFRead(lua_State* L)
+{
+    return WriteSpan(L, 2, 0, CountLen(ArgInt(L, 3)));
+}
 
 int l_LFOpen(lua_State* L)
 {
@@ -183,25 +225,23 @@ int l_LFSeek(lua_State* L)
 int l_LFWrite(lua_State* L)
 {
     int fd = ArgInt(L, 1);
-    LPBYTE lpBuffer = ArgHandle(L, 2);
-    int nLen = ArgInt(L, 3);
+    Span s = sp_LFWrite(L);
     // No buffer or a negative length: nothing is written, as for a failure.
     ssize_t nDone = 0;
-    if (lpBuffer != NULL && nLen >= 0)
-        nDone = write(fd, lpBuffer, (size_t)nLen);
-    PushTransferred(L, nDone, nLen);
+    if (s.p != NULL && ArgInt(L, 3) >= 0)
+        nDone = write(fd, s.p, s.nLen);
+    PushTransferred(L, nDone, ArgInt(L, 3));
     return 1;
 }
 
 int l_LFRead(lua_State* L)
 {
     int fd = ArgInt(L, 1);
-    LPBYTE lpBuffer = ArgHandle(L, 2);
-    int nLen = ArgInt(L, 3);
+    Span s = sp_LFRead(L);
     ssize_t nDone = 0;
-    if (lpBuffer != NULL && nLen >= 0)
-        nDone = read(fd, lpBuffer, (size_t)nLen);
-    PushTransferred(L, nDone, nLen);
+    if (s.p != NULL && ArgInt(L, 3) >= 0)
+        nDone = read(fd, s.p, s.nLen);
+    PushTransferred(L, nDone, ArgInt(L, 3));
     return 1;
 }
 
@@ -252,11 +292,11 @@ static const RegRow kFileRows[] = {
     {"fread", l_fread, ck_fread},
     {"fclose", l_fclose, ck_fclose},
     {"fgetALine", l_fgetALine, ck_fgetALine},
-    {"LFopen", l_LFOpen, ck_LFopen},
-    {"LFseek", l_LFSeek, ck_LFseek},
-    {"LFwrite", l_LFWrite, ck_LFwrite},
-    {"LFread", l_LFRead, ck_LFread},
-    {"LFclose", l_LFClose, ck_LFclose},
+    {"LFopen", l_LFOpen, ck_LFOpen},
+    {"LFseek", l_LFSeek, ck_LFSeek},
+    {"LFwrite", l_LFWrite, ck_LFWrite},
+    {"LFread", l_LFRead, ck_LFRead},
+    {"LFclose", l_LFClose, ck_LFClose},
     {"DeleteFile", l_DeleteFile, NULL},
     {"CopyFile", l_CopyFile, ck_CopyFile},
 };
@@ -267,4 +307,3 @@ int RegFileFun(lua_State* L)
     return 1;
 }
 
-} // extern "C"

@@ -1,15 +1,17 @@
 /*
  * luaglue.h - how every handler of the module fetches its arguments, pushes
- * handles and registers itself.
+ * handles and registers itself, and the span each handle-taking global
+ * touches.
  *
  * Each argument is read by one of the rules below, named after what it does,
  * so a handler starts with one fetch per line and reads like its
- * description. The rules do not check an argument's count, and only one
- * checks its type: ArgCaption raises Lua's standard argument error for a
- * caption that is no string, number or nil (outside checked mode, the one
- * Lua error the library raises). What the other rules give for a wrong or
- * missing argument (0, or a null handle or text) the handlers do test where
- * it would fault the host.
+ * description. The rules do not check an argument's count, and only
+ * ArgCaption and ArgStream look at its type: ArgCaption raises Lua's standard
+ * argument error for a caption that is no string, number or nil (outside
+ * checked mode, the one Lua error the library raises), and ArgStream takes
+ * nothing but a light userdata for a FILE*. What the other rules give for a
+ * wrong or missing argument (0, or a null handle or text) the handlers do
+ * test where it would fault the host.
  *
  * No rule pushes or pops, so a handler that pushes nothing hands back its
  * last argument (PushedNothing below covers a call without any). The text
@@ -152,6 +154,12 @@ inline int PushedNothing(lua_State* L)
     return 1;
 }
 
+/* A count as a byte length: a negative count is no bytes at all. */
+inline size_t CountLen(int nCount)
+{
+    return nCount > 0 ? (size_t)nCount : 0;
+}
+
 /* Bytes "MallocBuffer" takes for a request of nSize: the next multiple of
  * 16, truncating toward zero (so -30..-1 give 0), in 64 bits so that no
  * count overflows. Only requests below -30 come out negative: no block. */
@@ -159,6 +167,83 @@ inline long long BlockBytes(int nSize)
 {
     return ((long long)nSize + 15) / 16 * 16;
 }
+
+/*
+ * Spans. Every global that reads or writes through a handle states what it
+ * touches in one function, sp_ and its handler's name, defined beside the
+ * handler: the handler takes its address from it, and its checked twin
+ * (checked.h) judges the same bytes before the handler runs, so the two
+ * cannot drift apart. A span touches nothing when its handle is null or its
+ * length 0, which is when the handler touches nothing either.
+ */
+struct Span {
+    int iArg;           /* where the handle stands among the arguments */
+    LPBYTE p;           /* the handle, as ArgHandle reads it */
+    long long nOffset;  /* from the handle to the first byte, by the global's own rule */
+    uint64_t nLen;      /* bytes from there on */
+    bool bWrite;        /* written, or only read */
+    const char* szRole; /* how messages name the range where a call has two ("source ") */
+};
+
+inline Span ReadSpan(lua_State* L, int iArg, long long nOffset, uint64_t nLen, const char* szRole = "")
+{
+    return Span{iArg, ArgHandle(L, iArg), nOffset, nLen, false, szRole};
+}
+
+inline Span WriteSpan(lua_State* L, int iArg, long long nOffset, uint64_t nLen, const char* szRole = "")
+{
+    return Span{iArg, ArgHandle(L, iArg), nOffset, nLen, true, szRole};
+}
+
+/* The first byte a span touches. */
+inline LPBYTE SpanStart(const Span& s)
+{
+    return OffsetAddress(s.p, s.nOffset);
+}
+
+/* Globals whose bytes lie in two ranges. */
+struct SpanPair {
+    Span first, second;
+};
+
+/* base family */
+Span sp_TraceBuffer(lua_State* L);
+/* buffer family */
+SpanPair sp_Memcpy(lua_State* L); /* destination, source */
+Span sp_Memset(lua_State* L);
+SpanPair sp_Memcmp(lua_State* L);
+Span sp_BufferToString(lua_State* L);
+Span sp_StringtoBuffer(lua_State* L);
+SpanPair sp_GetMemValue(lua_State* L); /* before and after the offset wraps */
+Span sp_SetMemValue(lua_State* L);
+Span sp_BuffertoChars(lua_State* L);
+Span sp_CharstoBuffer(lua_State* L);
+Span sp_GetInt32FrmMem(lua_State* L);
+Span sp_SetInt32FrmMem(lua_State* L);
+Span sp_GetInt16FrmMem(lua_State* L);
+Span sp_SetInt16FrmMem(lua_State* L);
+Span sp_GetByteBitsFrmMem(lua_State* L);
+Span sp_SetByteBitsFrmMem(lua_State* L);
+Span sp_GetIntBitsFrmMem(lua_State* L);
+Span sp_SetIntBitsFrmMem(lua_State* L);
+Span sp_GetInt8FrmMem(lua_State* L);
+Span sp_SetInt8FrmMem(lua_State* L);
+Span sp_calc_crc32(lua_State* L);
+Span sp_add_sum(lua_State* L);
+/* file family: the buffer of a transfer */
+Span sp_fwrite(lua_State* L);
+Span sp_fread(lua_State* L);
+Span sp_LFWrite(lua_State* L);
+Span sp_LFRead(lua_State* L);
+
+/* The stream handlers once their stream is known: l_fseek and the others
+ * pass what ArgStream reads, the checked twins the FILE* behind a checked
+ * stream handle. */
+int SeekStream(lua_State* L, FILE* stream);
+int WriteStream(lua_State* L, FILE* stream);
+int ReadStream(lua_State* L, FILE* stream);
+int CloseStream(lua_State* L, FILE* stream);
+int ReadLine(lua_State* L, FILE* stream);
 
 /* One row of a family's registration table: where a Lua name meets its C
  * handler, and the handler's checked variant (checked.h) for the globals
@@ -169,9 +254,10 @@ struct RegRow {
     lua_CFunction checked;
 };
 
-/* With VODUDID_CHECKED=1 in the environment: pushes the state's checked-mode
- * registry, made on first use, and returns true. Otherwise pushes nothing,
- * keeps nothing and returns false (checked.cpp). */
+/* Where checking is on for this state (VODUDID_CHECKED=1 in the
+ * environment, or a registry this state already has): pushes the state's
+ * checked-mode registry, made on first use, and returns true. Otherwise
+ * pushes nothing, keeps nothing and returns false (checked.cpp). */
 bool PushCheckedRegistry(lua_State* L);
 
 /* Stores each row's handler in the globals table under the row's name, in

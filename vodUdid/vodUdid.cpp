@@ -4,6 +4,8 @@
  */
 #include "stdafx.h"
 
+#include <algorithm>
+
 #include "checked.h"
 #include "luaglue.h"
 #include "vodUdid.h"
@@ -42,9 +44,15 @@ void PushHalvesPair(lua_State* L, __int64 nValue)
 }
 
 /* Bytes of a buffer that "TraceBuffer" shows at most. */
-const int kTraceAreaLen = 512;
+const size_t kTraceAreaLen = 512;
 
 } // namespace
+
+/* The bytes "TraceBuffer" copies into its trace area. */
+Span vud::sp_TraceBuffer(lua_State* L)
+{
+    return ReadSpan(L, 1, 0, std::min<uint64_t>(CountLen(ArgInt(L, 2)), kTraceAreaLen));
+}
 
 extern "C" {
 
@@ -74,12 +82,11 @@ int l_Exit(lua_State* L)
 
 int l_TraceBuffer(lua_State* L)
 {
-    LPBYTE lpBuffer = ArgHandle(L, 1);
-    int nCount = ArgInt(L, 2);
+    Span s = sp_TraceBuffer(L);
     char szArea[kTraceAreaLen];
     ZeroMemory(szArea, sizeof szArea);
-    if (lpBuffer != NULL && nCount > 0)
-        memcpy(szArea, lpBuffer, nCount < kTraceAreaLen ? nCount : kTraceAreaLen);
+    if (s.p != NULL)
+        memcpy(szArea, s.p, s.nLen);
     // Like puts, but bounded by the area: 512 non-zero bytes carry no terminator.
     (void)fwrite(szArea, 1, strnlen(szArea, sizeof szArea), stdout);
     (void)fputc('\n', stdout);
