@@ -339,7 +339,7 @@ int l_BuffertoChars(lua_State* L)
 int l_CharstoBuffer(lua_State* L)
 {
     Span s = sp_CharstoBuffer(L);
-    if (s.p != NULL)
+    if (s.p != NULL && s.nLen > 0) // a null text has no bytes
         memcpy(s.p, ArgText(L, 2), s.nLen); // NOLINT(bugprone-not-null-terminated-result)
     return PushedNothing(L); // pushes nothing: the text comes back
 }

@@ -60,9 +60,11 @@ const uint32_t kLayout = 2;
 const uintptr_t kRedZone = 32;
 const uintptr_t kHeader = 8;
 
-/* Address space: reserved 64 GiB at a time (less where the system limits
- * it), up to 2 TiB per state over its life; made usable 1 MiB at a time as blocks are laid; given back to the
+/* Address space: reserved 256 MiB at first, then 1, 4, 16 and 64 GiB at a
+ * time (less where the system limits it), up to 2 TiB per state over its
+ * life; made usable 1 MiB at a time as blocks are laid; given back to the
  * kernel 16 KiB at a time, once no live span touches those bytes. */
+const size_t kFirstRegionBytes = (size_t)256 << 20;
 const size_t kRegionBytes = (size_t)64 << 30;
 const size_t kArenaLimit = (size_t)2 << 40;
 const size_t kCommitStep = (size_t)1 << 20;
@@ -80,6 +82,9 @@ const size_t kHistoryLen = 16384;
  * the call stack they are looked for. */
 const int kChainLen = 4;
 const int kMaxLevels = 24;
+
+/* Functions whose chunk name is cached. */
+const size_t kFunctionCache = 64;
 
 /* Chunk names kept; sites in further chunks show "?". */
 const uint32_t kMaxNames = (uint32_t)1 << 16;
@@ -156,20 +161,6 @@ uint32_t Intern(Names& t, const char* sz)
     }
 }
 
-/* The lines of the Lua functions on the call stack, innermost first, up to
- * n of them; the rest of out is marked empty. C functions (pcall, the
- * global itself) have no line and are passed over. */
-void CaptureSites(lua_State* L, Names& names, Site* out, int n)
-{
-    lua_Debug ar;
-    int k = 0;
-    for (int level = 1; k < n && level <= kMaxLevels && lua_getstack(L, level, &ar); ++level)
-        if (lua_getinfo(L, "Sl", &ar) && ar.currentline >= 0)
-            out[k++] = Site{Intern(names, ar.short_src), ar.currentline};
-    for (int i = k; i < n; ++i)
-        out[i] = Site{0, -1};
-}
-
 /* ---- records and the address space ------------------------------------------- */
 
 enum Kind : uint8_t { kBlock, kStream };
@@ -209,6 +200,12 @@ struct Life {
     Site closed;
 };
 
+/* A Lua function whose chunk name is known. */
+struct CachedFunction {
+    const void* fn;
+    uint32_t nName;
+};
+
 struct Registry {
     uint32_t nMagic = kMagic; /* these three first, in every layout */
     uint32_t nLayout = kLayout;
@@ -222,6 +219,7 @@ struct Registry {
     std::vector<uint32_t> history; /* ended records, a ring; historyNext is the oldest once full */
     size_t historyNext = 0;
     Names names;
+    CachedFunction functions[kFunctionCache] = {};
     uint64_t nSerial = 0;
     uintptr_t hitStart = 0, hitLen = 0; /* the span of the last block a check passed */
     uint32_t hitRecord = 0;
@@ -237,11 +235,46 @@ inline Registry* RegistryOf(lua_State* L)
     return static_cast<Registry*>(lua_touserdata(L, lua_upvalueindex(1)));
 }
 
+/* The lines of the Lua functions on the call stack, innermost first, up to
+ * n of them; the rest of out is marked empty. C functions (pcall, the
+ * global itself) have no line and are passed over. A function's chunk name
+ * is looked up once: a small cache maps the function to it, and the
+ * registry's environment table keeps each cached function alive, so that
+ * its address is never another function's while the cache holds it. */
+void CaptureSites(lua_State* L, Registry& r, Site* out, int n)
+{
+    lua_Debug ar;
+    int k = 0;
+    for (int level = 1; k < n && level <= kMaxLevels && lua_getstack(L, level, &ar); ++level) {
+        if (!lua_getinfo(L, "fl", &ar))
+            continue;
+        const void* fn = lua_topointer(L, -1);
+        if (ar.currentline < 0) {
+            lua_pop(L, 1);
+            continue;
+        }
+        size_t slot = ((uintptr_t)fn >> 4) % kFunctionCache;
+        if (r.functions[slot].fn != fn) {
+            lua_getfenv(L, lua_upvalueindex(1));
+            lua_pushvalue(L, -2);
+            lua_rawseti(L, -2, (int)slot + 1); // the function stays while it is cached
+            lua_pop(L, 1);
+            lua_getinfo(L, ">S", &ar); // pops the function
+            r.functions[slot] = CachedFunction{fn, Intern(r.names, ar.short_src)};
+        } else {
+            lua_pop(L, 1);
+        }
+        out[k++] = Site{r.functions[slot].nName, ar.currentline};
+    }
+    for (int i = k; i < n; ++i)
+        out[i] = Site{0, -1};
+}
+
 Region* RegionOf(Registry& r, uintptr_t a)
 {
-    for (Region& g : r.regions)
-        if (a - g.base < g.end - g.base)
-            return &g;
+    for (size_t i = r.regions.size(); i-- > 0;) // the newest, where most blocks live, first
+        if (a - r.regions[i].base < r.regions[i].end - r.regions[i].base)
+            return &r.regions[i];
     return nullptr;
 }
 
@@ -288,7 +321,10 @@ PlaceResult Reserve(Registry& r, uint64_t nNeed)
     const int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
     void* hint = r.regions.empty() ? nullptr : (void*)r.regions.back().end; // NOLINT(performance-no-int-to-ptr)
     size_t nMin = AlignUp(std::max<uint64_t>(nNeed, kCommitStep), kChunk);
-    for (size_t n = std::max(kRegionBytes, nMin); n >= nMin; n /= 4) {
+    // Regions grow from 256 MiB, four times each time: most states never need
+    // more, and small reservations are quick to make and give back.
+    size_t nWanted = std::min(kRegionBytes, kFirstRegionBytes << (2 * std::min<size_t>(r.regions.size(), 4)));
+    for (size_t n = std::max(nWanted, nMin); n >= nMin; n /= 4) {
         if (r.nReserved + n > kArenaLimit)
             return kNoAddressSpace;
         void* base = mmap(hint, n, PROT_NONE, kFlags, -1, 0);
@@ -363,6 +399,14 @@ void Unplace(Registry& r, uintptr_t start, uintptr_t end)
     }
 }
 
+/* Room for n elements, doubling: reserve alone grows to exactly n. */
+template <typename T>
+void Grow(std::vector<T>& v, size_t n)
+{
+    if (n > v.capacity())
+        v.reserve(std::max(n, 2 * v.capacity()));
+}
+
 /* Makes a live record for a span of nSize bytes plus red zones, with its
  * index written just before the handle; null when the registry or the
  * address space cannot grow (*pResult says which). */
@@ -370,9 +414,9 @@ Record* Make(lua_State* L, Registry& r, Kind kind, uint64_t nSize, PlaceResult* 
 {
     uint32_t nRecord;
     try {
-        r.records.reserve(r.records.size() + 1);
-        r.index.reserve(r.index.size() + 1);
-        r.spare.reserve(r.records.size() + 1); // an ended record always finds room here
+        Grow(r.records, r.records.size() + 1);
+        Grow(r.index, r.index.size() + 1);
+        Grow(r.spare, r.records.size() + 1); // an ended record always finds room here
         r.history.reserve(kHistoryLen);
     } catch (const std::bad_alloc&) {
         *pResult = kNoMemory;
@@ -391,7 +435,7 @@ Record* Make(lua_State* L, Registry& r, Kind kind, uint64_t nSize, PlaceResult* 
     }
     Record& rec = r.records[nRecord];
     rec = Record{start + kRedZone, nSize, nullptr, r.nSerial++, {}, Site{0, -1}, kind, kLive};
-    CaptureSites(L, r.names, rec.made, kChainLen);
+    CaptureSites(L, r, rec.made, kChainLen);
     uint64_t nHeader = nRecord;
     memcpy((void*)(rec.user - kHeader), &nHeader, sizeof nHeader); // NOLINT(performance-no-int-to-ptr)
     Entry e{start, nRecord};
@@ -423,7 +467,7 @@ void Sweep(Registry& r)
 void End(lua_State* L, Registry& r, Record& rec)
 {
     uint32_t nRecord = (uint32_t)(&rec - r.records.data());
-    CaptureSites(L, r.names, &rec.ended, 1);
+    CaptureSites(L, r, &rec.ended, 1);
     rec.state = kEnded;
     if (r.hitLen != 0 && r.hitRecord == nRecord)
         r.hitLen = 0;
@@ -647,6 +691,10 @@ void CheckForeign(lua_State* L, Registry& r, const char* szGlobal, const Span& s
 
 __attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const char* szGlobal, const Span& s)
 {
+    if (lua_type(L, s.iArg) != LUA_TLIGHTUSERDATA)
+        return CheckHandleType(L, szGlobal, s.iArg);
+    if (s.p == NULL)
+        return;
     uintptr_t a = (uintptr_t)s.p;
     Found f = Resolve(r, a);
     char szMsg[kMessageLen], szWhat[kMessageLen / 2];
@@ -666,16 +714,16 @@ __attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const ch
         break;
     }
     const Record& rec = *f.rec;
-    Describe(szWhat, sizeof szWhat, r, rec);
-    if (rec.kind == kStream) {
-        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p is %s, not a buffer", szGlobal, s.szRole, (void*)s.p, szWhat);
-        Refuse(L, szMsg);
-    }
-    if (rec.state == kLive && InBlock(rec, s)) {
+    if (rec.kind == kBlock && rec.state == kLive && InBlock(rec, s)) {
         r.hitStart = rec.SpanStart();
         r.hitLen = rec.SpanLen();
         r.hitRecord = (uint32_t)(&rec - r.records.data());
         return;
+    }
+    Describe(szWhat, sizeof szWhat, r, rec);
+    if (rec.kind == kStream) {
+        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p is %s, not a buffer", szGlobal, s.szRole, (void*)s.p, szWhat);
+        Refuse(L, szMsg);
     }
     snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu %s %s", szGlobal, s.szRole,
              OffsetIn(rec, a) + s.nOffset, (unsigned long long)s.nLen, rec.state == kLive ? "outside" : "in", szWhat);
@@ -687,10 +735,8 @@ __attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const ch
  * of ours. The last block passed is tried first: loops use one buffer. */
 inline void CheckSpan(lua_State* L, const char* szGlobal, const Span& s)
 {
-    if (lua_type(L, s.iArg) != LUA_TLIGHTUSERDATA)
-        return CheckHandleType(L, szGlobal, s.iArg);
-    if (s.p == NULL)
-        return;
+    // An address in the last block passed can only be a light userdata:
+    // Lua's own objects never lie in our address space.
     Registry& r = *RegistryOf(L);
     if ((uintptr_t)s.p - r.hitStart < r.hitLen && InBlock(r.records[r.hitRecord], s))
         return;
@@ -895,6 +941,8 @@ bool PushCheckedRegistry(lua_State* L)
     if (szOn == NULL || strcmp(szOn, "1") != 0)
         return false;
     Registry* r = new (lua_newuserdata(L, sizeof(Registry))) Registry(); // empty containers allocate nothing
+    lua_createtable(L, (int)kFunctionCache, 0);
+    lua_setfenv(L, -2);
     lua_createtable(L, 0, 1);
     lua_pushcfunction(L, CloseRegistry);
     lua_setfield(L, -2, "__gc");
@@ -1175,7 +1223,7 @@ int ck_LFOpen(lua_State* L)
         return 1;
     Registry& r = *RegistryOf(L);
     Site site;
-    CaptureSites(L, r.names, &site, 1);
+    CaptureSites(L, r, &site, 1);
     r.closedFds.erase(fd);
     try {
         r.openFds[fd] = site;
@@ -1213,7 +1261,7 @@ int ck_LFClose(lua_State* L)
     if (it == r.openFds.end())
         return 1; // not opened here: not tracked
     Site closed;
-    CaptureSites(L, r.names, &closed, 1);
+    CaptureSites(L, r, &closed, 1);
     try {
         r.closedFds[fd] = Life{it->second, closed};
     } catch (const std::bad_alloc&) {
