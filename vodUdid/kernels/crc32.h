@@ -81,11 +81,15 @@ uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n);
  * Four registers fold in parallel, 64 bytes apart (D = 512), so four
  * multiplications are in flight while each one's latency runs. At the end
  * they are folded onto the last one (D = 384, 256, 128), whole 16-byte
- * blocks follow with D = 128, and the 128-bit remainder is reduced by
- * running the byte tables over its 16 bytes from a zero register: the table
- * update from zero computes exactly (bytes * x^32) mod P, the value the CRC
- * of a message ending in those bytes needs. The last n mod 16 bytes then go
- * through the tables too.
+ * blocks follow with D = 128, and a last partial block of n < 16 bytes is
+ * met by moving the register's first n bytes forward one block and
+ * appending the n bytes to the rest (two byte shuffles, one fold). What is
+ * left is a 128-bit X, and the CRC of a message ending in it is
+ * (X * x^32) mod P, which four more multiplications give (Reduce128 below):
+ * two shorten it to 64 bits, and Barrett's method divides those by P with
+ * two multiplications instead of a loop: for T of degree < 64,
+ * floor(T / P) = floor(floor(T / x^32) * floor(x^64 / P) / x^32) exactly,
+ * carry-less arithmetic having no rounding error to correct.
  */
 
 /* x^n mod P in reflected form: x^0 is bit 31, and one multiplication by x
@@ -122,13 +126,13 @@ constexpr FoldPair FoldBy(unsigned bits)
     return FoldPair{FoldConst(bits + 32), FoldConst(bits - 32)};
 }
 
-/* The shortest range each folding path takes: it starts by loading four
- * registers, 4 x 16 bytes for PCLMULQDQ, 4 x 32 and 4 x 64 for the wide
- * paths. A shorter range goes one path down, and below 64 bytes folding has
- * nothing to fold: the tables do it all. */
-constexpr size_t kClmulMinBytes = 64;
+/* The shortest range each folding path takes: one register's worth. A
+ * shorter range goes one path down, and below 16 bytes the tables do it
+ * all. The paths switch to four registers in flight from four registers'
+ * worth on. */
+constexpr size_t kClmulMinBytes = 16;
 constexpr size_t kVpclmul256MinBytes = 128;
-constexpr size_t kVpclmul512MinBytes = 256;
+constexpr size_t kVpclmul512MinBytes = 64;
 
 constexpr FoldPair kFold512 = FoldBy(512);
 constexpr FoldPair kFold384 = FoldBy(384);
@@ -163,6 +167,55 @@ constexpr uint32_t AdvanceByZeroBytes(uint32_t r, unsigned nBytes)
 static_assert(AdvanceByZeroBytes(XPowModP(32), 256) == XPowModP(32 + 2048),
               "x^2080 mod P, by the byte table and by x^n");
 
+/* Barrett's constants, in the layout of the fold constants (coefficient
+ * of x^j at bit 32 - j): floor(x^64 / P), and P itself with its x^32 term.
+ * The quotient comes from long division in normal bit order (bit i the
+ * coefficient of x^i), whose remainder must be x^64 mod P. */
+constexpr uint32_t Reverse32(uint32_t v)
+{
+    uint32_t r = 0;
+    for (int i = 0; i < 32; ++i)
+        r |= ((v >> i) & 1u) << (31 - i);
+    return r;
+}
+
+struct Division {
+    uint64_t quotient, remainder;
+};
+
+constexpr Division X64DividedByP()
+{
+    const uint64_t p = ((uint64_t)1 << 32) | Reverse32(kCrcPoly);
+    /* x^64 needs 65 bits: take the first quotient term, x^32, at once,
+     * leaving x^64 - x^32 * P, which is P's low terms times x^32. */
+    Division d{(uint64_t)1 << 32, (uint64_t)Reverse32(kCrcPoly) << 32};
+    for (int i = 31; i >= 0; --i)
+        if ((d.remainder >> (32 + i)) & 1u) {
+            d.quotient |= (uint64_t)1 << i;
+            d.remainder ^= p << i;
+        }
+    return d;
+}
+
+constexpr uint64_t Reflect33(uint64_t v)
+{
+    uint64_t r = 0;
+    for (int i = 0; i <= 32; ++i)
+        r |= ((v >> i) & 1u) << (32 - i);
+    return r;
+}
+
+constexpr uint64_t kBarrettMu = Reflect33(X64DividedByP().quotient);
+constexpr uint64_t kBarrettPoly = Reflect33(((uint64_t)1 << 32) | Reverse32(kCrcPoly));
+static_assert(Reverse32((uint32_t)X64DividedByP().remainder) == XPowModP(64),
+              "the division's remainder is x^64 mod P");
+static_assert(kBarrettPoly == ((uint64_t)kCrcPoly << 1 | 1u), "P in the fold layout");
+
+/* 128 to 96 bits, then 96 to 64: X's upper half times x^96, the 32
+ * highest bits of the rest times x^64. */
+constexpr uint64_t kReduce96 = FoldConst(96);
+constexpr uint64_t kReduce64 = FoldConst(64);
+
 VUD_TARGET_CLMUL inline __m128i FoldConstVec(FoldPair k)
 {
     return _mm_set_epi64x((long long)k.hi, (long long)k.lo);
@@ -180,10 +233,70 @@ VUD_TARGET_CLMUL inline __m128i Load128(const uint8_t* p)
     return _mm_loadu_si128((const __m128i*)p);
 }
 
-/* The end every folding path shares: whole 16-byte blocks folded in with
- * D = 128, then the 128-bit remainder reduced by the byte tables from a zero
- * register, and the last n < 16 bytes through the tables too. */
-VUD_TARGET_CLMUL uint32_t FinishFold(__m128i x, const uint8_t* p, size_t n);
+/* PSHUFB controls for a last block of n < 16 bytes, read from byte n on:
+ * byte i of the control is i + n - 16 where that is a register byte, and has
+ * its top bit set (a zero, and for PBLENDVB the other source) where it is
+ * not. With the top bits flipped, it picks byte i + n instead. */
+struct TailShuffle {
+    uint8_t b[32];
+};
+
+constexpr TailShuffle MakeTailShuffle()
+{
+    TailShuffle t{};
+    for (int k = 0; k < 32; ++k)
+        t.b[k] = (uint8_t)(k < 16 ? 0x80 | k : k - 16);
+    return t;
+}
+
+inline constexpr TailShuffle kTailShuffle = MakeTailShuffle();
+
+/* (X * x^32) mod P for the 128-bit X in x, as the 32-bit reflected register.
+ * Each product's layout is that of the folds: the 64-bit operand's bit j is
+ * x^(63 - j) (or x^(31 - j) where only 32 bits are left), the constant's bit
+ * j is x^(32 - j), so product bit k is x^(95 - k) or x^(63 - k). */
+VUD_TARGET_CLMUL inline uint32_t Reduce128(__m128i x)
+{
+    const __m128i low32 = _mm_cvtsi32_si128(-1);
+    const __m128i k = _mm_set_epi64x((long long)kReduce64, (long long)kReduce96);
+    /* S = upper half * x^96 + lower half * x^32: 96 bits, bit k is x^(95 - k). */
+    const __m128i s = _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_srli_si128(x, 8));
+    /* T = S's top 32 bits * x^64 + the other 64: bit k is x^(63 - k). */
+    const __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(s, low32), k, 0x10),
+                                    _mm_srli_si128(s, 4));
+    /* Barrett: q = floor(T / P) from T's top 32 bits, then T - q * P, of
+     * which only the 32 lowest terms (bits 32 to 63) can be nonzero. */
+    const __m128i b = _mm_set_epi64x((long long)kBarrettPoly, (long long)kBarrettMu);
+    const __m128i q = _mm_and_si128(_mm_clmulepi64_si128(_mm_and_si128(t, low32), b, 0x00), low32);
+    return (uint32_t)_mm_extract_epi32(_mm_xor_si128(t, _mm_clmulepi64_si128(q, b, 0x10)), 1);
+}
+
+/* The end every folding path shares: the 128-bit register x, which holds
+ * the message up to p, folded on over the n bytes at p, and the CRC. Inline,
+ * so that each path runs it in its own instruction encoding: a call from
+ * AVX code into SSE code would have to clear the wide registers' upper
+ * halves first. */
+VUD_TARGET_CLMUL inline uint32_t FinishFold(__m128i x, const uint8_t* p, size_t n)
+{
+    const __m128i k128 = FoldConstVec(kFold128);
+    while (n >= 16) {
+        x = _mm_xor_si128(Fold(x, k128), Load128(p));
+        p += 16;
+        n -= 16;
+    }
+    if (n > 0) {
+        /* The message so far and the n bytes are x's 16 bytes followed by
+         * the n: x's first n bytes, moved forward one block, plus a last
+         * block of x's other 16 - n bytes and the n. Those are the last 16
+         * bytes of the range, read again from memory, x's bytes put over
+         * the first 16 - n of them. */
+        const __m128i ctl = _mm_loadu_si128((const __m128i*)(kTailShuffle.b + n));
+        const __m128i head = _mm_shuffle_epi8(x, ctl);
+        const __m128i rest = _mm_shuffle_epi8(x, _mm_xor_si128(ctl, _mm_set1_epi8(-128)));
+        x = _mm_xor_si128(Fold(head, k128), _mm_blendv_epi8(Load128(p + n - 16), rest, ctl));
+    }
+    return ~Reduce128(x);
+}
 
 } // namespace crc
 } // namespace vud

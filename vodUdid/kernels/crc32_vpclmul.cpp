@@ -35,9 +35,9 @@ VUD_TARGET_VPCLMUL512 inline __m512i Load512(const uint8_t* p)
     return _mm512_loadu_si512((const void*)p);
 }
 
-/* 128-bit lane i of x. (The zero-masked form: the plain one makes GCC 12
+/* 256-bit half i of x. (The zero-masked form: the plain one makes GCC 12
  * warn about the undefined value it starts from.) */
-#define Lane512(x, i) _mm512_maskz_extracti32x4_epi32(0xF, (x), (i))
+#define Half512(x, i) _mm512_maskz_extracti64x4_epi64(0xF, (x), (i))
 
 /* x moved forward by the distance of k, plus add: the three-way XOR is one
  * VPTERNLOGQ (truth table 0x96). */
@@ -97,41 +97,45 @@ VUD_TARGET_VPCLMUL512 uint32_t Crc32Vpclmul512(const uint8_t* p, size_t n)
     if (n < kVpclmul512MinBytes)
         return Crc32Clmul(p, n);
 
-    __m512i x0 = _mm512_xor_si512(Load512(p), _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, 0xFFFFFFFF));
-    __m512i x1 = Load512(p + 64);
-    __m512i x2 = Load512(p + 128);
-    __m512i x3 = Load512(p + 192);
-    p += 256;
-    n -= 256;
-
-    const __m512i k2048 = FoldConst512(kFold2048);
-    while (n >= 256) {
-        x0 = Fold512(x0, k2048, Load512(p));
-        x1 = Fold512(x1, k2048, Load512(p + 64));
-        x2 = Fold512(x2, k2048, Load512(p + 128));
-        x3 = Fold512(x3, k2048, Load512(p + 192));
-        p += 256;
-        n -= 256;
-    }
+    __m512i x = _mm512_xor_si512(Load512(p), _mm512_set_epi64(0, 0, 0, 0, 0, 0, 0, 0xFFFFFFFF));
+    p += 64;
+    n -= 64;
 
     const __m512i k512 = FoldConst512(kFold512);
-    __m512i x = Fold512(x0, FoldConst512(kFold1536),
-                        Fold512(x1, FoldConst512(kFold1024), Fold512(x2, k512, x3)));
+    if (n >= 192) {
+        /* Four registers in flight, 256 bytes a round, folded onto the last. */
+        __m512i x0 = x;
+        __m512i x1 = Load512(p);
+        __m512i x2 = Load512(p + 64);
+        __m512i x3 = Load512(p + 128);
+        p += 192;
+        n -= 192;
+        const __m512i k2048 = FoldConst512(kFold2048);
+        while (n >= 256) {
+            x0 = Fold512(x0, k2048, Load512(p));
+            x1 = Fold512(x1, k2048, Load512(p + 64));
+            x2 = Fold512(x2, k2048, Load512(p + 128));
+            x3 = Fold512(x3, k2048, Load512(p + 192));
+            p += 256;
+            n -= 256;
+        }
+        x = Fold512(x0, FoldConst512(kFold1536),
+                    Fold512(x1, FoldConst512(kFold1024), Fold512(x2, k512, x3)));
+    }
     while (n >= 64) {
         x = Fold512(x, k512, Load512(p));
         p += 64;
         n -= 64;
     }
 
-    /* Lanes 0, 1, 2 moved forward by 384, 256, 128 bits; lane 3's constants
-     * are zero, so only its own value (added below) remains of it. */
+    /* Lanes 0, 1, 2 moved forward by 384, 256, 128 bits onto lane 3, whose
+     * constants are zero: it is added as it stands. */
     const __m512i kLanes = _mm512_set_epi64(0, 0, (long long)kFold128.hi, (long long)kFold128.lo,
                                             (long long)kFold256.hi, (long long)kFold256.lo,
                                             (long long)kFold384.hi, (long long)kFold384.lo);
-    const __m512i y = Fold512(x, kLanes, _mm512_setzero_si512());
-    const __m128i r = _mm_xor_si128(
-        _mm_xor_si128(Lane512(y, 0), Lane512(y, 1)), _mm_xor_si128(Lane512(y, 2), Lane512(x, 3)));
-    return FinishFold(r, p, n);
+    const __m512i y = Fold512(x, kLanes, _mm512_maskz_mov_epi64(0xC0, x));
+    const __m256i y2 = _mm256_xor_si256(Half512(y, 0), Half512(y, 1));
+    return FinishFold(_mm_xor_si128(_mm256_castsi256_si128(y2), _mm256_extracti128_si256(y2, 1)), p, n);
 }
 
 } // namespace vud
