@@ -126,10 +126,8 @@ constexpr FoldPair FoldBy(unsigned bits)
     return FoldPair{FoldConst(bits + 32), FoldConst(bits - 32)};
 }
 
-/* The shortest range each folding path takes: one register's worth. A
- * shorter range goes one path down, and below 16 bytes the tables do it
- * all. The paths switch to four registers in flight from four registers'
- * worth on. */
+/* The shortest range each folding path takes. A shorter range goes one
+ * path down, and below 16 bytes the tables do it all. */
 constexpr size_t kClmulMinBytes = 16;
 constexpr size_t kVpclmul256MinBytes = 128;
 constexpr size_t kVpclmul512MinBytes = 64;
@@ -147,8 +145,11 @@ constexpr FoldPair kFold128 = FoldBy(128);
  * (D = 1024 or 2048); they are folded onto the last one, whole wide blocks
  * follow, and the lanes of the one register left are folded onto its last
  * lane (lane i of m moved forward by 128 * (m - 1 - i) bits), which
- * FinishFold takes from there. Ranges too short to fill the four registers
- * go to the 128-bit path, which shares every edge case below that.
+ * FinishFold takes from there. The 512-bit path folds a range too short
+ * for four registers in one, 64 bytes a step: below 256 bytes the setup
+ * and the end cost more than four chains in flight save. A range too short
+ * for one wide register goes to the 128-bit path, which shares every edge
+ * case below that.
  */
 constexpr FoldPair kFold768 = FoldBy(768);
 constexpr FoldPair kFold1024 = FoldBy(1024);
