@@ -1,6 +1,7 @@
 /*
- * kernels/crc32.cpp - CRC-32: the slicing tables that every path ends in,
- * the portable path, and the entry that picks the widest path the CPU has.
+ * kernels/crc32.cpp - CRC-32: the slicing tables, which take ranges too
+ * short to fold, the portable path, and the entry that picks the widest
+ * path the CPU has.
  * The folding paths are in crc32_clmul.cpp (128-bit PCLMULQDQ) and
  * crc32_vpclmul.cpp (VPCLMULQDQ on 256- and 512-bit registers).
  */
@@ -22,8 +23,8 @@ inline uint32_t Slice4(uint32_t w, int k)
            kCrc.t[k + 1][(w >> 16) & 0xFFu] ^ kCrc.t[k][w >> 24];
 }
 
-} // namespace
-
+/* Advances the raw register crc (no initial value, no final complement)
+ * over n bytes. */
 uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n)
 {
     while (n >= 16) {
@@ -41,6 +42,7 @@ uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n)
     return crc;
 }
 
+} // namespace
 } // namespace crc
 
 using namespace crc;

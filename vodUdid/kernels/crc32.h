@@ -52,10 +52,6 @@ constexpr CrcTables MakeCrcTables()
 
 inline constexpr CrcTables kCrc = MakeCrcTables();
 
-/* Advances the raw register crc (no initial value, no final complement)
- * over n bytes with the slicing tables. */
-uint32_t CrcUpdate(uint32_t crc, const uint8_t* p, size_t n);
-
 /*
  * Folding with carry-less multiplication.
  *

@@ -1,7 +1,7 @@
 /*
  * kernels/crc32_vpclmul.cpp - CRC-32 by folding with VPCLMULQDQ, on AVX2's
  * 256-bit registers and on AVX-512's 512-bit ones. The method is described
- * in crc32.h; both paths end in the 128-bit path's FinishFold.
+ * in crc32.h; both paths end in its FinishFold, as the 128-bit path does.
  */
 #include "memkernels.h"
 #include "crc32.h"
