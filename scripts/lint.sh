@@ -8,7 +8,7 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 files=("$@")
-[ ${#files[@]} -eq 0 ] && files=(vodUdid/*.cpp include/*.cpp host/*.cpp module/*.cpp)
+[ ${#files[@]} -eq 0 ] && files=(vodUdid/*.cpp vodUdid/kernels/*.cpp include/*.cpp host/*.cpp module/*.cpp)
 # The host and the module get these from CMake; any value will do here.
 incs=(-Iinclude -IvodUdid $(pkg-config --cflags lua5.1) -DVODUDID_VERSION='"0"'
       -DVODUDID_LIBDIR_FROM_BINDIR='"../lib"' -DVODUDID_SONAME='"libvodUdid.so.0"')

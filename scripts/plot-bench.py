@@ -7,7 +7,8 @@
 
 Plots the Sweep_* rows (CRC-32, word sum, hex encode, hex decode) as GB/s of
 input against input size on log-log axes, each CRC-32 path the CPU ran as a
-thinner dashed line of its own beside the dispatched one; zlib's crc32 and
+thinner dashed line of its own beside the dispatched one, and ISA-L's CRC-32
+as a dotted black line when the benchmark was built with it; zlib's crc32 and
 memchr, when the file holds them, are drawn as single reference points.
 Needs Debian's python3-matplotlib; nothing else in the project does.
 """
@@ -31,6 +32,7 @@ CRC_PATHS = [  # the CRC-32 paths one by one; a path the CPU lacks has no rows
     ("Sweep_Crc32_Clmul/", "CRC-32 path: PCLMULQDQ"),
     ("Sweep_Crc32_Portable/", "CRC-32 path: portable slicing"),
 ]
+OPPONENTS = [("Sweep_Crc32_Isal/", "ISA-L crc32_gzip_refl")]  # other libraries' lines, when measured
 REFERENCES = [("BM_Crc32_Zlib/", "zlib crc32", "s"), ("BM_Memchr_Absent/", "memchr", "D")]
 
 
@@ -60,6 +62,10 @@ def main(src, out):
         pts = sorted((arg, gbs) for name, arg, gbs in data if name.startswith(prefix))
         if pts:
             ax.plot(*zip(*pts), linestyle="--", linewidth=1, marker=".", markersize=3, label=label)
+    for prefix, label in OPPONENTS:
+        pts = sorted((arg, gbs) for name, arg, gbs in data if name.startswith(prefix))
+        if pts:
+            ax.plot(*zip(*pts), linestyle=":", color="black", marker=".", markersize=3, label=label)
     for prefix, label, marker in REFERENCES:
         pts = [(arg, gbs) for name, arg, gbs in data if name.startswith(prefix)]
         if pts:

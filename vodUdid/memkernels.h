@@ -6,8 +6,11 @@
  * can call every code path directly, without exporting anything: each
  * kernel has its dispatching entry, which takes the widest path this CPU
  * offers, and one function per path. A path may be called only where the
- * CpuHas... check named beside it is true; the portable paths run anywhere.
- * Every path gives bit-identical results.
+ * CpuHas... check named beside it (kernels/cpu.h) is true; the portable
+ * paths run anywhere. Every path gives bit-identical results.
+ *
+ * The code is in kernels/, one file per algorithm, and for CRC-32 one more
+ * per instruction-set family, since its folding paths are the bulk of it.
  *
  * No kernel keeps state, takes a lock or allocates: tables are compile-time
  * constants and the CPU path is chosen on each call.
@@ -18,15 +21,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace vud {
+#include "kernels/cpu.h"
 
-/* One check per instruction-set feature a path needs. */
-bool CpuHasSsse3();
-bool CpuHasAvx2();
-bool CpuHasAvx512Bw();
-bool CpuHasClmul();      /* PCLMULQDQ (with SSE4.1) */
-bool CpuHasVpclmul256(); /* VPCLMULQDQ on AVX2's 256-bit registers */
-bool CpuHasVpclmul512(); /* VPCLMULQDQ on AVX-512's 512-bit registers */
+namespace vud {
 
 /* CRC-32/ISO-HDLC (reflected 0xEDB88320, init and final complement) of n
  * bytes at p; 0 for n == 0. The paths: slicing-by-16 tables, and folding

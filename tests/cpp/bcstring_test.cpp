@@ -57,6 +57,7 @@ TEST(BCString, BytesBehindTheTerminatorAndFailedAllocations)
         {"+= NUL: the length stays", "ab", [](P s) { return s += '\0', 0; }, S("ab\0\0", 4), 0},
         {"+= itself", "ab", [](P s) { return s += s, 0; }, S("abab\0", 5), 0},
         {"Insert of the own text", "abc", [](P s) { return s.Insert(1, s.GetBuffer(0) + 1); }, S("abcbc\0", 6), 0},
+        {"Replace: matches do not overlap", "aaab", [](P s) { return s.Replace("aa", ""); }, S("ab\0", 3), 1},
         {"Replace by the own text", "abc", [](P s) { return s.Replace(s.GetBuffer(0) + 2, s); }, S("ababc\0", 6), 1},
         {"MakeLower: ASCII only", "aB\xC9", [](P s) { return s.MakeLower(), 0; }, S("ab\xC9\0", 4), 0},
     };

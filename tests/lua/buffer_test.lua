@@ -81,7 +81,9 @@ it("number and text arguments, traces, null handles, negative counts and refused
     { 'StringtoBuffer(b, 12), StringtoBuffer(GetBuffer(b, 1), 123), StringtoBuffer(GetBuffer(b, 3), "7"), '
       .. "BufferToString(b, 4)", '"12" "123" "7" "12012307"' },
     { ('SetMemValue(%s, -3, "a1B2c3"), SetMemValue(%s, -4, "7"), GetMemValue(%s, -4, 4), BufferToString(b, 0), '
-      .. "BufferToString(b)"):format(B4, B4, B4), '"a1B2c3" "7" "07a1b2c3" "" ""' } }) do
+      .. "BufferToString(b)"):format(B4, B4, B4), '"a1B2c3" "7" "07a1b2c3" "" ""' },
+    -- A zero byte past the first 64 digits makes the text odd: converted again, paired from its start.
+    { '(StringtoBuffer(d, ("fe"):rep(32) .. "d\\0") and BufferToString(d, 33))', ('"0f%sed"'):format(("ef"):rep(31)) } }) do
     rows[#rows + 1] = r
   end
   -- Memset fills with the low 8 bits of the truncated number (NaN and non-numbers are 0).
@@ -112,8 +114,8 @@ it("number and text arguments, traces, null handles, negative counts and refused
       and { "(pcall(BufferToString, h, 2147483647)), (pcall(GetMemValue, h, 0, 2000000000))", "false false" }
       or { "BufferToString(h, 2147483647), GetMemValue(h, 0, 2000000000)", "nil nil" }
   end
-  support.rows([[local m, h, b = require("support"), MallocBuffer(16), MallocBuffer(16)
+  support.rows([[local m, h, b, d = require("support"), MallocBuffer(16), MallocBuffer(16), MallocBuffer(33)
     local c = GetBuffer(b, 8)
     CharsToBuffer(h, "123456789") Memset(b, 0x33, 16) io.write(tostring(h):sub(11))]], rows,
-    "FreeBuffer(h) FreeBuffer(b)", { prefix = support.sanitize and "" or "ulimit -v 1000000; " })
+    "FreeBuffer(h) FreeBuffer(b) FreeBuffer(d)", { prefix = support.sanitize and "" or "ulimit -v 1000000; " })
 end)

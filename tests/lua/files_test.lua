@@ -9,7 +9,8 @@ before_each(function() dir, b = support.tmpdir(), MallocBuffer(128) end)
 after_each(function() support.rmtree(dir) FreeBuffer(b) end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
-  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "" }) do
+  local long = ("L"):rep(1100) -- read in pieces of 1023 characters
+  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "", long = long }) do
     support.writefile(dir .. "/" .. name, data)
   end
   os.execute("mkdir " .. support.quote(dir .. "/sub") .. " " .. support.quote(dir .. "/empty"))
@@ -28,7 +29,7 @@ it("every call of one child hands back its decided result; the tree holds only w
     { "fgetALine(z), fgetALine(), fgetALine(w)", "false false false" },
     -- End of file, even after failed opens left errno set.
     { 'fgetALine(o), fopen("nope", "r") and fgetALine(o), LFopen("nope", 0) and fgetALine(o)', '"only" nil nil' },
-    { 'fgetALine(fopen("/dev/null", "r"))', "nil" },
+    { 'fgetALine(fopen("/dev/null", "r")), #fgetALine(l), #fgetALine(l), fgetALine(l)', "nil 1023 77 nil" },
     { 'CopyFile("a", "c"), try(CopyFile, "a one", "sub"), DeleteFile("gone"), DeleteFile("empty")',
       checked and '"c" "refused" "gone" "empty"' or '"c" "sub" "gone" "empty"' }, -- checking refuses the blank
     { ("CopyFile(%q, %q)"):format(src, pad .. "/d19"), ('"%s/d19"'):format(pad) },
@@ -44,12 +45,13 @@ it("every call of one child hands back its decided result; the tree holds only w
   local null_msg = "./filefun.cpp @ 98, file handle == null\n"
   support.rows([[local b, t, h, fd = MallocBuffer(128), MallocBuffer(128), fopen("f", "r+b"), LFopen("f", 1)
     local o, z, w, q, r = fopen("one", "r"), fopen("nope", "r"), fopen("wo", "w"), fopen("q", "wb"), fopen("q", "rb")
+    local l = fopen("long", "r")
     local function try(f, ...) local ok, r = pcall(f, ...) if ok then return r end return "refused" end
     local function read(name) local f = io.open(name, "rb") local s = f:read("*a") f:close() return s end
-    CharsToBuffer(b, ("XYZ"):rep(40)) CharsToBuffer(t, ("XYZ"):rep(40))]], rows, "FreeBuffer(b) FreeBuffer(t)",
+    CharsToBuffer(b, ("XYZ"):rep(40)) CharsToBuffer(t, ("XYZ"):rep(40))]], rows, "FreeBuffer(b) FreeBuffer(t) fclose(l)",
     { cd = dir, prefix = "umask 0; ", stderr = null_msg .. null_msg .. "./filefun.cpp @ 108, " .. ebadf .. "\n" })
   -- Nothing written, created, copied or deleted but what the rows name.
-  local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text,
+  local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text, long = long,
     ["sub/a"] = not checked and "A" or nil, ["sub/one"] = not checked and "only" or nil }, {}
   for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do
     got[name] = support.readfile(dir .. "/" .. name)
