@@ -12,7 +12,7 @@
  * script authors.
  *
  * The byte loops themselves (CRC-32, word sum, hex both ways) live in
- * memkernels.cpp; the handlers here only fetch, guard and push.
+ * kernels/ (memkernels.h); the handlers here only fetch, guard and push.
  */
 #include "stdafx.h"
 
