@@ -467,41 +467,65 @@ Span vud::sp_SetIntBitsFrmMem(lua_State* L)
     return WriteSpan(L, 1, 4LL * ArgInt(L, 2), 4);
 }
 
+int vud::at_GetInt32FrmMem(lua_State* L, const Span& s)
+{
+    lua_pushnumber(L, LoadAt<DWORD>(s));
+    return 1;
+}
+
 int l_GetInt32FrmMem(lua_State* L)
 {
-    lua_pushnumber(L, LoadAt<DWORD>(sp_GetInt32FrmMem(L)));
-    return 1;
+    return at_GetInt32FrmMem(L, sp_GetInt32FrmMem(L));
+}
+
+int vud::at_SetInt32FrmMem(lua_State* L, const Span& s)
+{
+    DWORD dwValue = ArgNum32(L, 3); // -1 and 4294967295 both store FF FF FF FF
+    StoreAt<DWORD>(s, dwValue);
+    return PushedNothing(L); // pushes nothing: the value comes back
 }
 
 int l_SetInt32FrmMem(lua_State* L)
 {
-    DWORD dwValue = ArgNum32(L, 3); // -1 and 4294967295 both store FF FF FF FF
-    StoreAt<DWORD>(sp_SetInt32FrmMem(L), dwValue);
-    return PushedNothing(L); // pushes nothing: the value comes back
+    return at_SetInt32FrmMem(L, sp_SetInt32FrmMem(L));
+}
+
+int vud::at_GetInt16FrmMem(lua_State* L, const Span& s)
+{
+    lua_pushinteger(L, LoadAt<WORD>(s));
+    return 1;
 }
 
 int l_GetInt16FrmMem(lua_State* L)
 {
-    lua_pushinteger(L, LoadAt<WORD>(sp_GetInt16FrmMem(L)));
-    return 1;
+    return at_GetInt16FrmMem(L, sp_GetInt16FrmMem(L));
+}
+
+int vud::at_SetInt16FrmMem(lua_State* L, const Span& s)
+{
+    WORD dwValue = (WORD)ArgInt(L, 3); // the low 16 bits: 70000 stores 70 11
+    StoreAt<WORD>(s, dwValue);
+    return PushedNothing(L); // pushes nothing
 }
 
 int l_SetInt16FrmMem(lua_State* L)
 {
-    WORD dwValue = (WORD)ArgInt(L, 3); // the low 16 bits: 70000 stores 70 11
-    StoreAt<WORD>(sp_SetInt16FrmMem(L), dwValue);
-    return PushedNothing(L); // pushes nothing
+    return at_SetInt16FrmMem(L, sp_SetInt16FrmMem(L));
+}
+
+int vud::at_GetInt8FrmMem(lua_State* L, const Span& s)
+{
+    lua_pushinteger(L, LoadAt<BYTE>(s));
+    return 1;
 }
 
 int l_GetInt8FrmMem(lua_State* L)
 {
-    lua_pushinteger(L, LoadAt<BYTE>(sp_GetInt8FrmMem(L)));
-    return 1;
+    return at_GetInt8FrmMem(L, sp_GetInt8FrmMem(L));
 }
 
-int l_SetInt8FrmMem(lua_State* L)
+int vud::at_SetInt8FrmMem(lua_State* L, const Span& s)
 {
-    Span s = sp_SetInt8FrmMem(L);
     DWORD val8 = ArgDword(L, 3); // the low 8 bits are stored: 300 stores 0x2C
     int nReadBack = 0;
     if (s.p != NULL) {
@@ -514,19 +538,28 @@ int l_SetInt8FrmMem(lua_State* L)
     return PushedNothing(L); // pushes nothing: the value comes back
 }
 
+int l_SetInt8FrmMem(lua_State* L)
+{
+    return at_SetInt8FrmMem(L, sp_SetInt8FrmMem(L));
+}
+
 /* ---- bit fields ----------------------------------------------------------------- */
 
-int l_GetByteBitsFrmMem(lua_State* L)
+int vud::at_GetByteBitsFrmMem(lua_State* L, const Span& s)
 {
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    lua_pushinteger(L, GetField(LoadAt<BYTE>(sp_GetByteBitsFrmMem(L)), nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<BYTE>(s), nBitsOfst, nBits));
     return 1;
 }
 
-int l_SetByteBitsFrmMem(lua_State* L)
+int l_GetByteBitsFrmMem(lua_State* L)
 {
-    Span s = sp_SetByteBitsFrmMem(L);
+    return at_GetByteBitsFrmMem(L, sp_GetByteBitsFrmMem(L));
+}
+
+int vud::at_SetByteBitsFrmMem(lua_State* L, const Span& s)
+{
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
     int aVal = ArgInt(L, 5);
@@ -538,17 +571,26 @@ int l_SetByteBitsFrmMem(lua_State* L)
     return 1;
 }
 
-int l_GetIntBitsFrmMem(lua_State* L)
+int l_SetByteBitsFrmMem(lua_State* L)
+{
+    return at_SetByteBitsFrmMem(L, sp_SetByteBitsFrmMem(L));
+}
+
+int vud::at_GetIntBitsFrmMem(lua_State* L, const Span& s)
 {
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
-    lua_pushinteger(L, GetField(LoadAt<DWORD>(sp_GetIntBitsFrmMem(L)), nBitsOfst, nBits));
+    lua_pushinteger(L, GetField(LoadAt<DWORD>(s), nBitsOfst, nBits));
     return 1;
 }
 
-int l_SetIntBitsFrmMem(lua_State* L)
+int l_GetIntBitsFrmMem(lua_State* L)
 {
-    Span s = sp_SetIntBitsFrmMem(L);
+    return at_GetIntBitsFrmMem(L, sp_GetIntBitsFrmMem(L));
+}
+
+int vud::at_SetIntBitsFrmMem(lua_State* L, const Span& s)
+{
     int nBitsOfst = ArgInt(L, 3);
     int nBits = ArgInt(L, 4);
     int aVal = ArgInt(L, 5);
@@ -558,6 +600,11 @@ int l_SetIntBitsFrmMem(lua_State* L)
     }
     lua_pushboolean(L, 1);
     return 1;
+}
+
+int l_SetIntBitsFrmMem(lua_State* L)
+{
+    return at_SetIntBitsFrmMem(L, sp_SetIntBitsFrmMem(L));
 }
 
 /* ---- checksums -------------------------------------------------------------------- */

@@ -369,9 +369,12 @@ PlaceResult Place(Registry& r, uint64_t nLen, uintptr_t* pStart)
     if (end > g->committed) {
         size_t n = std::min<uintptr_t>(AlignUp(end - g->committed, kCommitStep), g->end - g->committed);
         // Mapped over the reservation without a commitment charge, like the
-        // reservation itself: pages count only once touched.
+        // reservation itself. A step for small blocks is filled at once: the
+        // spans never come back to a page, so each page would otherwise
+        // fault on its own; a large block's pages wait until touched.
+        int populate = n == kCommitStep ? MAP_POPULATE : 0;
         void* p = mmap((void*)g->committed, n, PROT_READ | PROT_WRITE, // NOLINT(performance-no-int-to-ptr)
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED | populate, -1, 0);
         if (p == MAP_FAILED)
             return kNoMemory;
         g->committed += n;
@@ -417,7 +420,8 @@ Record* Make(lua_State* L, Registry& r, Kind kind, uint64_t nSize, PlaceResult* 
         Grow(r.records, r.records.size() + 1);
         Grow(r.index, r.index.size() + 1);
         Grow(r.spare, r.records.size() + 1); // an ended record always finds room here
-        r.history.reserve(kHistoryLen);
+        if (r.history.capacity() < kHistoryLen)
+            r.history.reserve(kHistoryLen);
     } catch (const std::bad_alloc&) {
         *pResult = kNoMemory;
         return nullptr;
@@ -1083,62 +1087,72 @@ int ck_SetMemValue(lua_State* L)
 
 int ck_GetInt32FrmMem(lua_State* L)
 {
-    CheckSpan(L, "GetInt32FrmMem", sp_GetInt32FrmMem(L));
-    return l_GetInt32FrmMem(L);
+    Span s = sp_GetInt32FrmMem(L);
+    CheckSpan(L, "GetInt32FrmMem", s);
+    return at_GetInt32FrmMem(L, s);
 }
 
 int ck_SetInt32FrmMem(lua_State* L)
 {
-    CheckSpan(L, "SetInt32FrmMem", sp_SetInt32FrmMem(L));
-    return l_SetInt32FrmMem(L);
+    Span s = sp_SetInt32FrmMem(L);
+    CheckSpan(L, "SetInt32FrmMem", s);
+    return at_SetInt32FrmMem(L, s);
 }
 
 int ck_GetInt16FrmMem(lua_State* L)
 {
-    CheckSpan(L, "GetInt16FrmMem", sp_GetInt16FrmMem(L));
-    return l_GetInt16FrmMem(L);
+    Span s = sp_GetInt16FrmMem(L);
+    CheckSpan(L, "GetInt16FrmMem", s);
+    return at_GetInt16FrmMem(L, s);
 }
 
 int ck_SetInt16FrmMem(lua_State* L)
 {
-    CheckSpan(L, "SetInt16FrmMem", sp_SetInt16FrmMem(L));
-    return l_SetInt16FrmMem(L);
+    Span s = sp_SetInt16FrmMem(L);
+    CheckSpan(L, "SetInt16FrmMem", s);
+    return at_SetInt16FrmMem(L, s);
 }
 
 int ck_GetInt8FrmMem(lua_State* L)
 {
-    CheckSpan(L, "GetInt8FrmMem", sp_GetInt8FrmMem(L));
-    return l_GetInt8FrmMem(L);
+    Span s = sp_GetInt8FrmMem(L);
+    CheckSpan(L, "GetInt8FrmMem", s);
+    return at_GetInt8FrmMem(L, s);
 }
 
 int ck_SetInt8FrmMem(lua_State* L)
 {
-    CheckSpan(L, "SetInt8FrmMem", sp_SetInt8FrmMem(L));
-    return l_SetInt8FrmMem(L);
+    Span s = sp_SetInt8FrmMem(L);
+    CheckSpan(L, "SetInt8FrmMem", s);
+    return at_SetInt8FrmMem(L, s);
 }
 
 int ck_GetByteBitsFrmMem(lua_State* L)
 {
-    CheckSpan(L, "GetByteBitsFrmMem", sp_GetByteBitsFrmMem(L));
-    return l_GetByteBitsFrmMem(L);
+    Span s = sp_GetByteBitsFrmMem(L);
+    CheckSpan(L, "GetByteBitsFrmMem", s);
+    return at_GetByteBitsFrmMem(L, s);
 }
 
 int ck_SetByteBitsFrmMem(lua_State* L)
 {
-    CheckSpan(L, "SetByteBitsFrmMem", sp_SetByteBitsFrmMem(L));
-    return l_SetByteBitsFrmMem(L);
+    Span s = sp_SetByteBitsFrmMem(L);
+    CheckSpan(L, "SetByteBitsFrmMem", s);
+    return at_SetByteBitsFrmMem(L, s);
 }
 
 int ck_GetIntBitsFrmMem(lua_State* L)
 {
-    CheckSpan(L, "GetIntBitsFrmMem", sp_GetIntBitsFrmMem(L));
-    return l_GetIntBitsFrmMem(L);
+    Span s = sp_GetIntBitsFrmMem(L);
+    CheckSpan(L, "GetIntBitsFrmMem", s);
+    return at_GetIntBitsFrmMem(L, s);
 }
 
 int ck_SetIntBitsFrmMem(lua_State* L)
 {
-    CheckSpan(L, "SetIntBitsFrmMem", sp_SetIntBitsFrmMem(L));
-    return l_SetIntBitsFrmMem(L);
+    Span s = sp_SetIntBitsFrmMem(L);
+    CheckSpan(L, "SetIntBitsFrmMem", s);
+    return at_SetIntBitsFrmMem(L, s);
 }
 
 /* ---- checksums --------------------------------------------------------------------------------------- */

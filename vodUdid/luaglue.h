@@ -236,6 +236,20 @@ Span sp_fread(lua_State* L);
 Span sp_LFWrite(lua_State* L);
 Span sp_LFRead(lua_State* L);
 
+/* The typed and bit-field globals once their span is known: l_GetInt32FrmMem
+ * and the others pass the span they read, the checked twins the span they
+ * judged, so the hot calls fetch their arguments once. */
+int at_GetInt32FrmMem(lua_State* L, const Span& s);
+int at_SetInt32FrmMem(lua_State* L, const Span& s);
+int at_GetInt16FrmMem(lua_State* L, const Span& s);
+int at_SetInt16FrmMem(lua_State* L, const Span& s);
+int at_GetInt8FrmMem(lua_State* L, const Span& s);
+int at_SetInt8FrmMem(lua_State* L, const Span& s);
+int at_GetByteBitsFrmMem(lua_State* L, const Span& s);
+int at_SetByteBitsFrmMem(lua_State* L, const Span& s);
+int at_GetIntBitsFrmMem(lua_State* L, const Span& s);
+int at_SetIntBitsFrmMem(lua_State* L, const Span& s);
+
 /* The stream handlers once their stream is known: l_fseek and the others
  * pass what ArgStream reads, the checked twins the FILE* behind a checked
  * stream handle. */
