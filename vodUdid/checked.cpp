@@ -145,7 +145,7 @@ uint32_t Intern(Names& t, const char* sz)
         if (t.names.empty())
             t.names.push_back(Name{"?"});
         Name n;
-        snprintf(n.sz, sizeof n.sz, "%s", sz);
+        (void)snprintf(n.sz, sizeof n.sz, "%s", sz);
         t.names.push_back(n);
         if (t.names.size() * 2 > t.slots.size()) {
             t.slots.assign(std::max<size_t>(256, t.slots.size() * 2), 0);
@@ -340,9 +340,9 @@ PlaceResult Reserve(Registry& r, uint64_t nNeed)
                 return kPlaced;
             } catch (const std::bad_alloc&) {
             }
-            munmap(counts, nCounts);
+            (void)munmap(counts, nCounts);
         }
-        munmap(base, n);
+        (void)munmap(base, n);
         return kNoMemory;
     }
     return kNoMemory;
@@ -548,18 +548,19 @@ bool Mapped(uintptr_t a, uintptr_t e, bool bWrite)
     uintptr_t need = a;
     while (need < e && fgets(szLine, sizeof szLine, f) != NULL) {
         bool bWhole = strchr(szLine, '\n') != NULL;
-        unsigned long lo = 0, hi = 0;
-        char szPerms[5] = "";
-        int n = sscanf(szLine, "%lx-%lx %4s", &lo, &hi, szPerms);
+        // "lo-hi perms ...", addresses in hex.
+        char* q = szLine;
+        unsigned long lo = strtoul(q, &q, 16), hi = *q == '-' ? strtoul(q + 1, &q, 16) : 0;
+        char cRead = q[0] == ' ' ? q[1] : '\0', cWrite = cRead != '\0' ? q[2] : '\0';
         while (!bWhole && fgets(szLine, sizeof szLine, f) != NULL) // the rest of a long path
             bWhole = strchr(szLine, '\n') != NULL;
-        if (n != 3 || hi <= need)
+        if (hi <= need)
             continue;
-        if (lo > need || szPerms[0] != 'r' || (bWrite && szPerms[1] != 'w'))
+        if (lo > need || cRead != 'r' || (bWrite && cWrite != 'w'))
             break; // a hole, or memory the access would fault on
         need = hi;
     }
-    fclose(f);
+    (void)fclose(f);
     return need >= e;
 }
 
@@ -587,9 +588,9 @@ void Describe(char* sz, size_t n, const Registry& r, const Record& rec)
     FormatSites(szEnded, sizeof szEnded, r.names, &rec.ended, 1);
     bool bEnded = rec.state == kEnded;
     if (rec.kind == kStream)
-        snprintf(sz, n, "the stream opened at %s%s%s", szMade, bEnded ? " and closed at " : "", bEnded ? szEnded : "");
+        (void)snprintf(sz, n, "the stream opened at %s%s%s", szMade, bEnded ? " and closed at " : "", bEnded ? szEnded : "");
     else
-        snprintf(sz, n, "the %llu-byte block allocated at %s%s%s", (unsigned long long)rec.nSize, szMade,
+        (void)snprintf(sz, n, "the %llu-byte block allocated at %s%s%s", (unsigned long long)rec.nSize, szMade,
                  bEnded ? " and freed at " : "", bEnded ? szEnded : "");
 }
 
@@ -641,7 +642,7 @@ __attribute__((noreturn)) void Refuse(lua_State* L, const char* sz)
     char szPlace[LUA_IDSIZE + 16] = "?";
     for (int level = 1; lua_getstack(L, level, &ar); ++level) {
         if (lua_getinfo(L, "Sl", &ar) && ar.currentline >= 0) {
-            snprintf(szPlace, sizeof szPlace, "%s:%d", ar.short_src, ar.currentline);
+            (void)snprintf(szPlace, sizeof szPlace, "%s:%d", ar.short_src, ar.currentline);
             break;
         }
     }
@@ -655,7 +656,7 @@ __attribute__((noreturn)) void Refuse(lua_State* L, const char* sz)
 __attribute__((noreturn)) void RefuseType(lua_State* L, const char* szGlobal, int i, const char* szWant)
 {
     char szMsg[kMessageLen];
-    snprintf(szMsg, sizeof szMsg, "%s: argument %d is a %s, not %s", szGlobal, i, luaL_typename(L, i), szWant);
+    (void)snprintf(szMsg, sizeof szMsg, "%s: argument %d is a %s, not %s", szGlobal, i, luaL_typename(L, i), szWant);
     Refuse(L, szMsg);
 }
 
@@ -673,7 +674,7 @@ __attribute__((noinline, noreturn)) void RefuseForeign(lua_State* L, const char*
                                                        const char* szWhy)
 {
     char szMsg[kMessageLen];
-    snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu from %p %s", szGlobal, s.szRole, s.nOffset,
+    (void)snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu from %p %s", szGlobal, s.szRole, s.nOffset,
              (unsigned long long)s.nLen, (void*)s.p, szWhy);
     Refuse(L, szMsg);
 }
@@ -708,10 +709,10 @@ __attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const ch
             CheckForeign(L, r, szGlobal, s);
         return;
     case kEndedUnnamed:
-        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in a freed block", szGlobal, s.szRole, (void*)s.p);
+        (void)snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in a freed block", szGlobal, s.szRole, (void*)s.p);
         Refuse(L, szMsg);
     case kUnused:
-        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in checked mode's address space, in no block", szGlobal,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: %shandle %p lies in checked mode's address space, in no block", szGlobal,
                  s.szRole, (void*)s.p);
         Refuse(L, szMsg);
     case kInRecord:
@@ -726,10 +727,10 @@ __attribute__((noinline)) void CheckSpanSlow(lua_State* L, Registry& r, const ch
     }
     Describe(szWhat, sizeof szWhat, r, rec);
     if (rec.kind == kStream) {
-        snprintf(szMsg, sizeof szMsg, "%s: %shandle %p is %s, not a buffer", szGlobal, s.szRole, (void*)s.p, szWhat);
+        (void)snprintf(szMsg, sizeof szMsg, "%s: %shandle %p is %s, not a buffer", szGlobal, s.szRole, (void*)s.p, szWhat);
         Refuse(L, szMsg);
     }
-    snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu %s %s", szGlobal, s.szRole,
+    (void)snprintf(szMsg, sizeof szMsg, "%s: %soffset %lld, length %llu %s %s", szGlobal, s.szRole,
              OffsetIn(rec, a) + s.nOffset, (unsigned long long)s.nLen, rec.state == kLive ? "outside" : "in", szWhat);
     Refuse(L, szMsg);
 }
@@ -755,7 +756,7 @@ void ClosedStreamMessage(char* sz, size_t n, const Registry& r, const Record& re
     char szOpened[kMessageLen / 4], szClosed[kMessageLen / 4];
     FormatSites(szOpened, sizeof szOpened, r.names, rec.made, kChainLen);
     FormatSites(szClosed, sizeof szClosed, r.names, &rec.ended, 1);
-    snprintf(sz, n, "%s: the stream opened at %s was closed at %s", szGlobal, szOpened, szClosed);
+    (void)snprintf(sz, n, "%s: the stream opened at %s was closed at %s", szGlobal, szOpened, szClosed);
 }
 
 /* The FILE* behind the stream argument at i: a stream handle of this
@@ -778,10 +779,10 @@ FILE* CheckedStream(lua_State* L, const char* szGlobal, int i)
         const Record& rec = *f.rec;
         Describe(szWhat, sizeof szWhat, r, rec);
         if (rec.kind == kBlock)
-            snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
+            (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is a buffer, not a stream", szGlobal,
                      OffsetIn(rec, (uintptr_t)p), szWhat);
         else if (rec.user != (uintptr_t)p)
-            snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is not a stream handle", szGlobal,
+            (void)snprintf(szMsg, sizeof szMsg, "%s: offset %lld of %s is not a stream handle", szGlobal,
                      OffsetIn(rec, (uintptr_t)p), szWhat);
         else if (rec.state == kEnded)
             ClosedStreamMessage(szMsg, sizeof szMsg, r, rec, szGlobal);
@@ -791,7 +792,7 @@ FILE* CheckedStream(lua_State* L, const char* szGlobal, int i)
     }
     if (f.where == kForeign && (p == stdin || p == stdout || p == stderr))
         return (FILE*)p;
-    snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "%s: %p is a stream closed long ago" : "%s: %p is not a stream of fopen",
+    (void)snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "%s: %p is a stream closed long ago" : "%s: %p is not a stream of fopen",
              szGlobal, p);
     Refuse(L, szMsg);
 }
@@ -803,7 +804,7 @@ int CheckFd(lua_State* L, const char* szGlobal, int i)
     Registry& r = *RegistryOf(L);
     char szMsg[kMessageLen], szOpened[kMessageLen / 4], szClosed[kMessageLen / 4];
     if (!lua_isnumber(L, i)) {
-        snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal, luaL_typename(L, i));
+        (void)snprintf(szMsg, sizeof szMsg, "%s: the descriptor argument is %s, not a number", szGlobal, luaL_typename(L, i));
         Refuse(L, szMsg);
     }
     int fd = ArgInt(L, i);
@@ -811,7 +812,7 @@ int CheckFd(lua_State* L, const char* szGlobal, int i)
     if (it != r.closedFds.end()) {
         FormatSites(szOpened, sizeof szOpened, r.names, &it->second.opened, 1);
         FormatSites(szClosed, sizeof szClosed, r.names, &it->second.closed, 1);
-        snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd, szOpened,
+        (void)snprintf(szMsg, sizeof szMsg, "%s: descriptor %d opened at %s was closed at %s", szGlobal, fd, szOpened,
                  szClosed);
         Refuse(L, szMsg);
     }
@@ -839,7 +840,7 @@ void CheckShellWord(lua_State* L, const char* szPath)
             if (*q != sc.c)
                 continue;
             char szMsg[kMessageLen];
-            snprintf(szMsg, sizeof szMsg, "CopyFile: path \"%s\" holds %s, which the shell would act on", szPath,
+            (void)snprintf(szMsg, sizeof szMsg, "CopyFile: path \"%s\" holds %s, which the shell would act on", szPath,
                      sc.szName);
             Refuse(L, szMsg);
         }
@@ -879,31 +880,31 @@ void ReportLeaks(Registry& r)
  * the states this thread made: another thread's state may be running. */
 void ReportAtExit()
 {
-    pthread_mutex_lock(&g_registriesLock);
+    (void)pthread_mutex_lock(&g_registriesLock);
     for (Registry* r = g_registries; r != nullptr; r = r->pNext)
         if (pthread_equal(r->owner, pthread_self()))
             ReportLeaks(*r);
-    pthread_mutex_unlock(&g_registriesLock);
+    (void)pthread_mutex_unlock(&g_registriesLock);
 }
 
 void Enlist(Registry* r)
 {
     (void)pthread_once(&g_atExitOnce, [] { (void)atexit(ReportAtExit); });
-    pthread_mutex_lock(&g_registriesLock);
+    (void)pthread_mutex_lock(&g_registriesLock);
     r->pNext = g_registries;
     g_registries = r;
-    pthread_mutex_unlock(&g_registriesLock);
+    (void)pthread_mutex_unlock(&g_registriesLock);
 }
 
 void Delist(Registry* r)
 {
-    pthread_mutex_lock(&g_registriesLock);
+    (void)pthread_mutex_lock(&g_registriesLock);
     for (Registry** p = &g_registries; *p != nullptr; p = &(*p)->pNext)
         if (*p == r) {
             *p = r->pNext;
             break;
         }
-    pthread_mutex_unlock(&g_registriesLock);
+    (void)pthread_mutex_unlock(&g_registriesLock);
 }
 
 /* __gc of the registry, when the state closes: leaks are reported, and the
@@ -919,8 +920,8 @@ int CloseRegistry(lua_State* L)
         for (const Record& rec : r->records)
             bKeep = bKeep || (rec.state == kLive && rec.kind == kBlock && rec.user - g.base < g.end - g.base);
         if (!bKeep) {
-            munmap((void*)g.base, g.end - g.base); // NOLINT(performance-no-int-to-ptr)
-            munmap(g.chunkLive, (g.end - g.base) / kChunk * sizeof(uint16_t));
+            (void)munmap((void*)g.base, g.end - g.base); // NOLINT(performance-no-int-to-ptr)
+            (void)munmap(g.chunkLive, (g.end - g.base) / kChunk * sizeof(uint16_t));
         }
     }
     r->~Registry();
@@ -998,14 +999,14 @@ int ck_FreeBuffer(lua_State* L)
         }
         Describe(szWhat, sizeof szWhat, r, rec);
         if (rec.kind == kStream)
-            snprintf(szMsg, sizeof szMsg, "FreeBuffer: handle %p is %s, not a buffer", (void*)p, szWhat);
+            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: handle %p is %s, not a buffer", (void*)p, szWhat);
         else if (rec.user == (uintptr_t)p)
-            snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szWhat);
+            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: double free of %s", szWhat);
         else
-            snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
+            (void)snprintf(szMsg, sizeof szMsg, "FreeBuffer: offset %lld of %s is not a block's start",
                      OffsetIn(rec, (uintptr_t)p), szWhat);
     } else {
-        snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "FreeBuffer: %p lies in a freed block"
+        (void)snprintf(szMsg, sizeof szMsg, f.where == kEndedUnnamed ? "FreeBuffer: %p lies in a freed block"
                                                                : "FreeBuffer: %p is not a block of MallocBuffer",
                  (void*)p);
     }
