@@ -67,15 +67,21 @@ TEST(Threads, GlobalsOnSeveralStatesAtOnce)
     char szDir[] = "/tmp/vodudid-threads-XXXXXX";
     ASSERT_NE(mkdtemp(szDir), nullptr);
     auto path = [&](int i) { return szDir + ("/a" + std::to_string(i)); };
-    std::vector<std::string> alone(kThreads), together(kThreads);
+    std::vector<std::string> alone(kThreads), together(kThreads), checked(kThreads);
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i) alone[i] = RunScript(path(i), kRounds);
     for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { together[i] = RunScript(path(i), kRounds); });
     for (auto& t : threads) t.join();
+    setenv("VODUDID_CHECKED", "1", 1);  // each state its own registry, no lock between them, same results
+    threads.clear();
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back([&, i] { checked[i] = RunScript(path(i), kRounds); });
+    for (auto& t : threads) t.join();
+    unsetenv("VODUDID_CHECKED");
     fflush(stdout);
     dup2(nSaved, STDOUT_FILENO);
     close(nSaved);
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(together[i], alone[i]) << "thread " << i;
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(checked[i], alone[i]) << "checked thread " << i;
     EXPECT_NE(alone[0].find("one\ntwo\nnil"), std::string::npos) << alone[0];
     std::filesystem::remove_all(szDir);
 }
