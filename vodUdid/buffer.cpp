@@ -362,14 +362,17 @@ SpanPair vud::sp_GetMemValue(lua_State* L)
     return SpanPair{ReadSpan(L, 1, nOffset, nHead), ReadSpan(L, 1, INT_MIN, n - nHead)};
 }
 
-Span vud::sp_StringtoBuffer(lua_State* L)
+/* Where hex text goes, and the bytes it fills. Measuring the text is a pass
+ * over it that only the checked twin needs: the converter finds the text's
+ * end as it goes, so the handlers ask for the start alone. */
+Span vud::sp_StringtoBuffer(lua_State* L, bool bMeasure)
 {
-    return WriteSpan(L, 1, 0, HexTextBytes(L, 2));
+    return WriteSpan(L, 1, 0, bMeasure ? HexTextBytes(L, 2) : 0);
 }
 
-Span vud::sp_SetMemValue(lua_State* L)
+Span vud::sp_SetMemValue(lua_State* L, bool bMeasure)
 {
-    return WriteSpan(L, 1, ArgInt(L, 2), HexTextBytes(L, 3));
+    return WriteSpan(L, 1, ArgInt(L, 2), bMeasure ? HexTextBytes(L, 3) : 0);
 }
 
 int l_BufferToString(lua_State* L)
@@ -387,7 +390,7 @@ int l_GetMemValue(lua_State* L)
 
 int l_StringtoBuffer(lua_State* L)
 {
-    Span s = sp_StringtoBuffer(L);
+    Span s = sp_StringtoBuffer(L, false);
     size_t nMax = 0; // the text's Lua length; the text itself may end sooner
     const char* lpStr = ArgTextLen(L, 2, &nMax);
     if (s.p != NULL && lpStr != NULL)
@@ -397,7 +400,7 @@ int l_StringtoBuffer(lua_State* L)
 
 int l_SetMemValue(lua_State* L)
 {
-    Span s = sp_SetMemValue(L);
+    Span s = sp_SetMemValue(L, false);
     size_t nMax = 0;
     const char* lpStr = ArgTextLen(L, 3, &nMax);
     if (s.p != NULL && lpStr != NULL)

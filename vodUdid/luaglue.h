@@ -213,9 +213,9 @@ SpanPair sp_Memcpy(lua_State* L); /* destination, source */
 Span sp_Memset(lua_State* L);
 SpanPair sp_Memcmp(lua_State* L);
 Span sp_BufferToString(lua_State* L);
-Span sp_StringtoBuffer(lua_State* L);
+Span sp_StringtoBuffer(lua_State* L, bool bMeasure = true); /* false: the start alone */
 SpanPair sp_GetMemValue(lua_State* L); /* before and after the offset wraps */
-Span sp_SetMemValue(lua_State* L);
+Span sp_SetMemValue(lua_State* L, bool bMeasure = true);
 Span sp_BuffertoChars(lua_State* L);
 Span sp_CharstoBuffer(lua_State* L);
 Span sp_GetInt32FrmMem(lua_State* L);
