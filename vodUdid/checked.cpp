@@ -314,8 +314,9 @@ void ReleaseChunkIfDead(Region& g, size_t c)
 enum PlaceResult { kPlaced, kNoAddressSpace, kNoMemory };
 
 /* A fresh region of at least nNeed bytes beside the last one, where the
- * kernel allows: 64 GiB, or less where the system limits address space
- * (ulimit -v). kNoAddressSpace once the state has reserved all it may. */
+ * kernel allows: the next size up, or less where the system limits address
+ * space (ulimit -v). kNoAddressSpace once the state has reserved all it
+ * may. */
 PlaceResult Reserve(Registry& r, uint64_t nNeed)
 {
     const int kFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
@@ -325,8 +326,11 @@ PlaceResult Reserve(Registry& r, uint64_t nNeed)
     // more, and small reservations are quick to make and give back.
     size_t nWanted = std::min(kRegionBytes, kFirstRegionBytes << (2 * std::min<size_t>(r.regions.size(), 4)));
     for (size_t n = std::max(nWanted, nMin); n >= nMin; n /= 4) {
-        if (r.nReserved + n > kArenaLimit)
-            return kNoAddressSpace;
+        if (r.nReserved + n > kArenaLimit) {
+            if (n / 4 < nMin || r.nReserved + nMin > kArenaLimit)
+                return kNoAddressSpace;
+            continue; // a smaller piece may still fit
+        }
         void* base = mmap(hint, n, PROT_NONE, kFlags, -1, 0);
         if (base == MAP_FAILED)
             continue;

@@ -144,6 +144,16 @@ describe("checked mode", function()
     assert.are.same({ 1, true }, { rc, err:find("registry layout differs", 1, true) ~= nil }, err)
   end)
 
+  it("lets a state use 1 TiB of address space and more, then refuses MallocBuffer with an error", function()
+    if support.sanitize then return end -- the sanitizer's runtime maps shadow for every reservation: too slow
+    local code = [[local n, ok, msg = 0, true
+      while ok do ok, msg = pcall(function() FreeBuffer(MallocBuffer(2147483647)) end) n = n + 1 end
+      print(n * 2 >= 1024, msg)]]
+    local out, err, rc = support.run(code, { prefix = CHECKED })
+    assert.are.same({ "true\tmain:2: MallocBuffer: checked mode has used up the 2 TiB of address space it may "
+      .. "reserve for this state\n", "", 0 }, { (out:gsub("\t%S+:(%d+): Malloc", "\tmain:%1: Malloc")), err, rc })
+  end)
+
   it("is off unless VODUDID_CHECKED is 1, and then valid calls pass", function()
     local code = [[local b = MallocBuffer(16) SetInt32FrmMem(b, 12, 7)
       io.write(GetInt32FrmMem(b, 12), " ", BufferToString(GetBuffer(b, 15), 1)) FreeBuffer(b) FreeBuffer(nil)]]
