@@ -36,3 +36,12 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vodUdidConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/vodUdidConfig.cmake
               ${PROJECT_BINARY_DIR}/vodUdidConfigVersion.cmake
         DESTINATION ${VODUDID_CMAKE_DIR})
+
+# The man page, compressed as distributions ship it (-n: no time stamp, so
+# the same page gives the same bytes).
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/vodudid.1.gz
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/vodudid.1 > ${PROJECT_BINARY_DIR}/vodudid.1.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/man/vodudid.1)
+add_custom_target(vodudid_man ALL DEPENDS ${PROJECT_BINARY_DIR}/vodudid.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/vodudid.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
