@@ -10,6 +10,7 @@ packages=(
   binutils coreutils
   xxd python3
   clang libclang-rt-14-dev valgrind clang-tidy cppcheck gcovr
+  luarocks dpkg-dev lintian bsdutils
 )
 
 missing=()
