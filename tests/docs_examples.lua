@@ -19,7 +19,9 @@ local PRELUDE = [[local __bad, __out = false, io.write local function __check(at
   .. [[string.format("%s:%d: gives %q, the page says %q\n", PAGE, at, got, want)) end end ]]
   .. [[local function __mark(at) __out("\1" .. at .. "\1") end]]
 
+local shell = os.getenv("VODUDID_SHELL_COPY") ~= "0" -- else blocks that rely on CopyFile's shell are left out
 local function run_block(page, first, lines)
+  if not shell and lines[1]:find("^%-%- the default build: CopyFile through the shell") then return end
   nblocks = nblocks + 1
   local out, groups = { (PRELUDE:gsub("PAGE", string.format("%q", page))) }, {}
   for _ = 2, first - 1 do out[#out + 1] = "" end
