@@ -3,8 +3,9 @@
  *
  *   vodudid [--lib PATH] [--checked] [-v] [-e CHUNK]... [SCRIPT|-] [ARGS...]
  *
- * Opens the standard libraries, loads the library with dlopen, calls its
- * l_RegAllFun, then runs the -e chunks and the script. `arg` is set as the
+ * Parses the command line first; then, inside one protected call as lua.c
+ * does, opens the standard libraries, loads the library with dlopen, calls
+ * its l_RegAllFun, and runs the -e chunks and the script. `arg` is set as the
  * lua5.1 interpreter sets it: only for a script or an explicit -, after the
  * -e chunks ran. Without a script and without -e (or -v), the script is
  * read from standard input, or typed at a prompt when that is a terminal.
@@ -230,28 +231,45 @@ lua_CFunction LoadEntry(const std::string& libPath)
     return NULL;
 }
 
-int RunMain(lua_State* L, int argc, char** argv)
-{
+/* ---- the command line ------------------------------------------------------ */
+
+/* What the command line asks for; parsed before any Lua runs. */
+struct Options {
     std::string libPath;
     std::vector<const char*> chunks;
-    bool afterDashDash = false, showVersion = false;
+    const char* script = NULL; // argv[scriptIndex], or NULL
+    int scriptIndex = 0;       // where the script's arguments start, less one
+    bool readStdin = false;    // the script is standard input
+    bool prompt = false;       // ... typed at a prompt
+    bool showVersion = false;
+};
+
+/* An option taking a value: the value, or NULL when none follows. */
+const char* OptionValue(int argc, char** argv, int& i)
+{
+    return ++i < argc ? argv[i] : NULL;
+}
+
+/* Fills opt from argv. Returns -1 to go on running, else the exit status
+ * (0 after --help, 2 for a wrong command line). */
+int ParseArgs(int argc, char** argv, Options& opt)
+{
+    bool afterDashDash = false;
     int i = 1;
     for (; i < argc; ++i) {
         const char* a = argv[i];
-        if (strcmp(a, "--lib") == 0) {
-            if (++i >= argc) {
+        if (strcmp(a, "--lib") == 0 || strcmp(a, "-e") == 0) {
+            const char* v = OptionValue(argc, argv, i);
+            if (v == NULL) {
                 PrintUsage(stderr);
                 return 2;
             }
-            libPath = argv[i];
+            if (a[1] == 'e')
+                opt.chunks.push_back(v);
+            else
+                opt.libPath = v;
         } else if (strncmp(a, "--lib=", 6) == 0) {
-            libPath = a + 6;
-        } else if (strcmp(a, "-e") == 0) {
-            if (++i >= argc) {
-                PrintUsage(stderr);
-                return 2;
-            }
-            chunks.push_back(argv[i]);
+            opt.libPath = a + 6;
         } else if (strcmp(a, "--checked") == 0) {
             // Read by the library when it registers: checked mode (docs/checked.md).
             setenv("VODUDID_CHECKED", "1", 1);
@@ -259,7 +277,7 @@ int RunMain(lua_State* L, int argc, char** argv)
             PrintUsage(stdout);
             return 0;
         } else if (strcmp(a, "-v") == 0 || strcmp(a, "--version") == 0) {
-            showVersion = true;
+            opt.showVersion = true;
         } else if (strcmp(a, "--") == 0) {
             ++i;
             afterDashDash = true;
@@ -272,56 +290,100 @@ int RunMain(lua_State* L, int argc, char** argv)
             break;
         }
     }
-
     // The first non-option is the script; "-" stands for standard input
     // unless it follows "--". With no script, standard input is read only
     // when neither -e chunks nor -v were the whole job, and then without
     // `arg`, as lua5.1 does; on a terminal it is typed at a prompt.
-    const char* script = i < argc ? argv[i] : NULL;
-    bool readStdin = script == NULL ? chunks.empty() && !showVersion
-                                    : strcmp(script, "-") == 0 && !afterDashDash;
-    bool prompt = script == NULL && readStdin && isatty(STDIN_FILENO);
-    if (showVersion || prompt)
-        printf("%s %s\n", kProgName, VODUDID_VERSION);
+    opt.scriptIndex = i;
+    opt.script = i < argc ? argv[i] : NULL;
+    opt.readStdin = opt.script == NULL ? opt.chunks.empty() && !opt.showVersion
+                                       : strcmp(opt.script, "-") == 0 && !afterDashDash;
+    opt.prompt = opt.script == NULL && opt.readStdin && isatty(STDIN_FILENO);
+    return -1;
+}
 
-    luaL_openlibs(L);
-    lua_CFunction entry = LoadEntry(libPath);
-    if (entry == NULL)
-        return 2;
-    entry(L);
+/* ---- running, inside one protected call ---------------------------------- */
 
-    for (const char* chunk : chunks) {
+struct Job {
+    const Options* opt;
+    int argc;
+    char** argv;
+    int status; // the exit status RunAll decided
+};
+
+/* The -e chunks, in order; 0, or 1 after the first that failed. */
+int RunChunks(lua_State* L, const Options& opt)
+{
+    for (const char* chunk : opt.chunks) {
         if (Report(L, luaL_loadbuffer(L, chunk, strlen(chunk), "=(command line)")) ||
             Call(L, 0))
             return 1;
     }
-    if (script == NULL && !readStdin)
-        return 0;
+    return 0;
+}
 
-    if (prompt) {
+/* The script, or standard input, with its arguments. */
+int RunScript(lua_State* L, const Job& job)
+{
+    const Options& opt = *job.opt;
+    if (opt.script != NULL)
+        SetArgTable(L, job.argv, job.argc, opt.scriptIndex);
+    if (Report(L, luaL_loadfile(L, opt.readStdin ? NULL : opt.script)))
+        return 1;
+    int nArgs = 0;
+    for (int k = opt.scriptIndex + 1; k < job.argc; ++k, ++nArgs)
+        lua_pushstring(L, job.argv[k]);
+    return Call(L, nArgs);
+}
+
+/* Everything the options ask for, in lua5.1's order: the standard
+ * libraries, the library's globals, the -e chunks, then the script. */
+int RunAll(lua_State* L, const Job& job)
+{
+    const Options& opt = *job.opt;
+    if (opt.showVersion || opt.prompt)
+        printf("%s %s\n", kProgName, VODUDID_VERSION);
+    luaL_openlibs(L);
+    lua_CFunction entry = LoadEntry(opt.libPath);
+    if (entry == NULL)
+        return 2;
+    entry(L);
+    if (RunChunks(L, opt) != 0)
+        return 1;
+    if (opt.prompt) {
         Interactive(L);
         return 0;
     }
-    if (script != NULL)
-        SetArgTable(L, argv, argc, i);
-    if (Report(L, luaL_loadfile(L, readStdin ? NULL : script)))
-        return 1;
-    int nArgs = 0;
-    for (int k = i + 1; k < argc; ++k, ++nArgs)
-        lua_pushstring(L, argv[k]);
-    return Call(L, nArgs);
+    if (opt.script == NULL && !opt.readStdin)
+        return 0;
+    return RunScript(L, job);
+}
+
+/* The protected call's function: an error raised outside the script (no
+ * memory, a failing registration) ends up with lua_cpcall's caller. */
+int PMain(lua_State* L)
+{
+    Job* job = static_cast<Job*>(lua_touserdata(L, 1));
+    lua_pop(L, 1);
+    job->status = RunAll(L, *job);
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    Options opt;
+    int status = ParseArgs(argc, argv, opt);
+    if (status >= 0)
+        return status;
     lua_State* L = luaL_newstate();
     if (L == NULL) {
         (void)fprintf(stderr, "%s: cannot create Lua state\n", kProgName);
         return 2;
     }
-    int status = RunMain(L, argc, argv);
+    Job job = {&opt, argc, argv, 0};
+    status = Report(L, lua_cpcall(L, PMain, &job)) ? 1 : job.status;
     lua_close(L);
     // The library writes with puts and printf: make sure nothing buffered is
     // lost when standard output is a pipe.
