@@ -10,8 +10,7 @@ install(TARGETS vodudid_module
 install(TARGETS vodudid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Every public header: the ones a host includes and the ones they include.
-file(GLOB VODUDID_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/*.h)
-install(FILES ${VODUDID_PUBLIC_HEADERS}
+install(FILES include/vodUdid.h include/vodUdid_api.h include/BCString.h include/xcomplier_def.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vodUdid)
 
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
