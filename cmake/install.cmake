@@ -10,8 +10,7 @@ install(TARGETS vodudid_module
 install(TARGETS vodudid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Every public header: the ones a host includes and the ones they include.
-file(GLOB VODUDID_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/*.h)
-install(FILES ${VODUDID_PUBLIC_HEADERS}
+install(FILES include/vodUdid.h include/vodUdid_api.h include/BCString.h include/xcomplier_def.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vodUdid)
 
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -36,3 +35,12 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vodUdidConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/vodUdidConfig.cmake
               ${PROJECT_BINARY_DIR}/vodUdidConfigVersion.cmake
         DESTINATION ${VODUDID_CMAKE_DIR})
+
+# The man page, compressed as distributions ship it (-n: no time stamp, so
+# the same page gives the same bytes).
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/vodudid.1.gz
+  COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/vodudid.1 > ${PROJECT_BINARY_DIR}/vodudid.1.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/man/vodudid.1)
+add_custom_target(vodudid_man ALL DEPENDS ${PROJECT_BINARY_DIR}/vodudid.1.gz)
+install(FILES ${PROJECT_BINARY_DIR}/vodudid.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

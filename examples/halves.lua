@@ -1,5 +1,18 @@
 -- 64-bit file positions carried as two 32-bit halves (low half first).
 -- Run: build/vodudid examples/halves.lua
+--  or: lua5.1 examples/halves.lua
+-- The globals: the vodudid host has them; under lua5.1 or luajit they come
+-- from require "vodUdid" (package.cpath, then the build's lua/ folder of the
+-- checkout this script lies in), else from the library $VODUDID_LIB names.
+if not MallocBuffer then
+  local here = arg and arg[0] and arg[0]:match("^(.*)/") or "."
+  package.cpath = package.cpath .. ";" .. here .. "/../build/lua/?.so"
+  local ok, err = pcall(require, "vodUdid")
+  if not ok then
+    local lib = os.getenv("VODUDID_LIB")
+    assert(package.loadlib(assert(lib, err), "l_RegAllFun"))()
+  end
+end
 
 local function show(label, lo, hi)
   DebugTrace(string.format("%-28s low = %10d  high = %10d", label, lo, hi))

@@ -3,11 +3,20 @@
 -- stream into a buffer, GetMemValue gives the hex, BufferToChars the text.
 --
 -- Run: build/vodudid examples/hexdump.lua [-s OFFSET] [-l LENGTH] FILE
---  or: lua5.1 examples/hexdump.lua ...   (loads $VODUDID_LIB, else ./libvodUdid.so)
+--  or: lua5.1 examples/hexdump.lua [-s OFFSET] [-l LENGTH] FILE
 -- OFFSET and LENGTH are read as xxd reads them: decimal, 0x hex, leading-0
 -- octal; -s -N starts N bytes before the end; a negative LENGTH means all.
+-- The globals: the vodudid host has them; under lua5.1 or luajit they come
+-- from require "vodUdid" (package.cpath, then the build's lua/ folder of the
+-- checkout this script lies in), else from the library $VODUDID_LIB names.
 if not MallocBuffer then
-  assert(package.loadlib(os.getenv("VODUDID_LIB") or "./libvodUdid.so", "l_RegAllFun"))()
+  local here = arg and arg[0] and arg[0]:match("^(.*)/") or "."
+  package.cpath = package.cpath .. ";" .. here .. "/../build/lua/?.so"
+  local ok, err = pcall(require, "vodUdid")
+  if not ok then
+    local lib = os.getenv("VODUDID_LIB")
+    assert(package.loadlib(assert(lib, err), "l_RegAllFun"))()
+  end
 end
 
 local function die(msg)

@@ -3,9 +3,18 @@
 -- setters, and LFwrite puts it back. The CRC-32 is shown before and after.
 --
 -- Run: build/vodudid examples/patch.lua FILE EDIT...
---  or: lua5.1 examples/patch.lua FILE EDIT...  (loads $VODUDID_LIB, else ./libvodUdid.so)
+--  or: lua5.1 examples/patch.lua FILE EDIT...
+-- The globals: the vodudid host has them; under lua5.1 or luajit they come
+-- from require "vodUdid" (package.cpath, then the build's lua/ folder of the
+-- checkout this script lies in), else from the library $VODUDID_LIB names.
 if not MallocBuffer then
-  assert(package.loadlib(os.getenv("VODUDID_LIB") or "./libvodUdid.so", "l_RegAllFun"))()
+  local here = arg and arg[0] and arg[0]:match("^(.*)/") or "."
+  package.cpath = package.cpath .. ";" .. here .. "/../build/lua/?.so"
+  local ok, err = pcall(require, "vodUdid")
+  if not ok then
+    local lib = os.getenv("VODUDID_LIB")
+    assert(package.loadlib(assert(lib, err), "l_RegAllFun"))()
+  end
 end
 
 local USAGE = [[

@@ -1,6 +1,19 @@
 -- The typical use of the library: read a file into a buffer, checksum it,
 -- read a 32-bit field, show bytes as hex, read it again line by line.
 -- Run: build/vodudid examples/typical.lua [FILE]   (default: this script)
+--  or: lua5.1 examples/typical.lua [FILE]
+-- The globals: the vodudid host has them; under lua5.1 or luajit they come
+-- from require "vodUdid" (package.cpath, then the build's lua/ folder of the
+-- checkout this script lies in), else from the library $VODUDID_LIB names.
+if not MallocBuffer then
+  local here = arg and arg[0] and arg[0]:match("^(.*)/") or "."
+  package.cpath = package.cpath .. ";" .. here .. "/../build/lua/?.so"
+  local ok, err = pcall(require, "vodUdid")
+  if not ok then
+    local lib = os.getenv("VODUDID_LIB")
+    assert(package.loadlib(assert(lib, err), "l_RegAllFun"))()
+  end
+end
 
 local path = arg[1] or arg[0]
 

@@ -9,26 +9,47 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 files=("$@")
 [ ${#files[@]} -eq 0 ] && files=(vodUdid/*.cpp vodUdid/kernels/*.cpp include/*.cpp host/*.cpp module/*.cpp)
-# The host and the module get these from CMake; any value will do here.
-incs=(-Iinclude -IvodUdid $(pkg-config --cflags lua5.1) -DVODUDID_VERSION='"0"'
-      -DVODUDID_LIBDIR_FROM_BINDIR='"../lib"' -DVODUDID_SONAME='"libvodUdid.so.0"')
+# Each source is checked with the flags the build gives it, as CMake wrote
+# them into compile_commands.json (configuring is enough to write it).
+cmake -S . -B build >/dev/null || exit 1
+flags_of() { # source: its compile flags, NUL-separated, without -c and -o
+  python3 - build/compile_commands.json "$1" <<'EOF'
+import json, os, shlex, sys
+db, src = sys.argv[1], os.path.realpath(sys.argv[2])
+for e in json.load(open(db)):
+    if os.path.realpath(os.path.join(e["directory"], e["file"])) == src:
+        args, out = e.get("arguments") or shlex.split(e["command"]), []
+        for i, a in enumerate(args[1:], 1):
+            if a != "-c" and a != "-o" and args[i - 1] != "-o" and os.path.realpath(a) != src:
+                out.append(a)
+        sys.stdout.write("\0".join(out))
+        break
+else:
+    sys.exit("lint.sh: %s is not in build/compile_commands.json" % sys.argv[2])
+EOF
+}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
+incs=()
 for f in "${files[@]}"; do
-  g++ -std=c++17 -fsyntax-only -Wall -Wextra -Wconversion "${incs[@]}" "$f" 2>&1 |
+  mapfile -d '' flags < <(flags_of "$f")
+  [ ${#flags[@]} -gt 0 ] || exit 1
+  # cppcheck takes the include folders and definitions of every file at once.
+  for a in "${flags[@]}"; do [[ $a == -[ID]* ]] && incs+=("$a"); done
+  g++ -fsyntax-only "${flags[@]}" -Wconversion "$f" 2>&1 |
     grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' >>"$out/conversion"
   # Two checks are left out: the exported functions' parameter lists and the
   # printf-style Format are the interface hosts already link against, so
   # "easily swappable parameters" and "C-style variadic" cannot be acted on.
-  clang-tidy --quiet "$f" \
-    --checks='-*,bugprone-*,cert-*,performance-*,-bugprone-easily-swappable-parameters,-cert-dcl50-cpp' -- \
-    -std=c++17 "${incs[@]}" 2>/dev/null | grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' >>"$out/clang-tidy"
+  clang-tidy --quiet -p build "$f" \
+    --checks='-*,bugprone-*,cert-*,performance-*,-bugprone-easily-swappable-parameters,-cert-dcl50-cpp' \
+    2>/dev/null | grep -E '^[^ ]+:[0-9]+:[0-9]+: (warning|error):' >>"$out/clang-tidy"
 done
 cppcheck --quiet --enable=warning,performance,portability --std=c++17 --inline-suppr \
   --template='{file}:{line}:{column}: {severity}: {message} [{id}]' \
   --suppress='*:/usr/include/*' --suppress=toomanyconfigs \
-  "${incs[@]}" "${files[@]}" 2>"$out/cppcheck" >/dev/null
+  $(printf '%s\n' "${incs[@]}" | sort -u) "${files[@]}" 2>"$out/cppcheck" >/dev/null
 
 status=0
 for tool in conversion clang-tidy cppcheck; do

@@ -7,5 +7,5 @@ flags="-fsanitize=thread -fno-omit-frame-pointer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVODUDID_BENCH=OFF \
       -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
       -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
-cmake --build build-tsan -j 2 --target threads_test
+cmake --build build-tsan -j 2 --target threads_test >/dev/null
 TSAN_OPTIONS="halt_on_error=1 exitcode=66" build-tsan/tests/threads_test

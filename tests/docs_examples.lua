@@ -1,6 +1,7 @@
 -- Runs every ```lua block of README.md and docs/*.md in a child interpreter with the library registered,
 -- each in a fresh temporary current directory, and fails on any difference from what the page says:
---   expr --> text    the results of expr, tostring'd and joined by ", ";
+--   print(e) --> text  what that print prints: the results of e, tostring'd and joined by tabs
+--                      (a --> after anything else is a mistake: pasted, it would show nothing);
 --   --| text         the lines the statement just before prints on stdout
 --                    (`<handle>` stands for one address as %p prints it).
 -- Anything printed that no --| line announces is a difference too. Each block is checked line for line,
@@ -14,17 +15,20 @@ local function fail(page, line, msg) failures[#failures + 1] = page .. ":" .. li
 -- Line 1 of every chunk: the helpers the rewritten lines call.
 local PRELUDE = [[local __bad, __out = false, io.write local function __check(at, want, ...) ]]
   .. [[local got = {} for i = 1, select("#", ...) do got[i] = tostring((select(i, ...))) end ]]
-  .. [[got = table.concat(got, ", ") if got ~= want then __bad = true io.stderr:write(]]
+  .. [[got = table.concat(got, "\t") if got ~= want then __bad = true io.stderr:write(]]
   .. [[string.format("%s:%d: gives %q, the page says %q\n", PAGE, at, got, want)) end end ]]
   .. [[local function __mark(at) __out("\1" .. at .. "\1") end]]
 
+local shell = os.getenv("VODUDID_SHELL_COPY") ~= "0" -- else blocks that rely on CopyFile's shell are left out
 local function run_block(page, first, lines)
+  if not shell and lines[1]:find("^%-%- the default build: CopyFile through the shell") then return end
   nblocks = nblocks + 1
   local out, groups = { (PRELUDE:gsub("PAGE", string.format("%q", page))) }, {}
   for _ = 2, first - 1 do out[#out + 1] = "" end
   for i, l in ipairs(lines) do
     local at = first + i - 1
-    local expr, want = l:match("^%s*(.-)%s+%-%->%s?(.*)$")
+    local stmt, want = l:match("^%s*(.-)%s+%-%->%s?(.*)$")
+    local expr = stmt and stmt:match("^print(%b())$")
     local shown = l:match("^%s*%-%-|%s?(.*)$")
     local prev = groups[#groups]
     if shown and prev and prev.last == at - 1 then
@@ -32,8 +36,10 @@ local function run_block(page, first, lines)
     elseif shown then
       groups[#groups + 1] = { at = at, last = at, text = shown .. "\n" }
       l = "__mark(" .. at .. ")"
-    elseif expr and not expr:find("^%-%-") then
-      l = string.format("__check(%d, %q, %s)", at, want, expr)
+    elseif expr then
+      l = string.format("__check(%d, %q, %s)", at, want, expr:sub(2, -2))
+    elseif stmt and not stmt:find("^%-%-") then
+      fail(page, at, "--> after a line that is not print(...)")
     end
     out[#out + 1] = l
   end

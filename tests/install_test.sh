@@ -29,3 +29,12 @@ want="vodudid $(pkg-config --modversion vodudid)"
 check "version" "$p/bin/vodudid" --version
 # The compatibility names stay out of the global include directory.
 [ -f "$p/include/vodUdid/xcomplier_def.h" ] && [ ! -e "$p/include/xcomplier_def.h" ]
+# An installed example finds the installed module; the man page is there;
+# uninstall takes away every file the install put in place.
+ex=$p/share/doc/vodudid/examples/halves.lua
+want=$("$5" "$ex")
+check "installed example" env -u VODUDID_LIB LUA_CPATH="$lib/lua/5.1/?.so" "$6" "$ex"
+[ -f "$p/share/man/man1/vodudid.1.gz" ]
+"$4" --build "$1" --target uninstall >/dev/null
+left=$(find "$p" ! -type d)
+[ -z "$left" ] || { printf 'left after uninstall:\n%s\n' "$left"; exit 1; }

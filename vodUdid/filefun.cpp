@@ -17,10 +17,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "checked.h"
@@ -262,6 +264,23 @@ int l_DeleteFile(lua_State* L)
     return PushedNothing(L); // pushes nothing: the path comes back
 }
 
+#if !VODUDID_SHELL_COPY
+/* The hardened copy: cp from the search path with the two paths as its two
+ * arguments, no shell in between, so nothing in a name is interpreted (and
+ * no wildcard is expanded either). Waits for cp; its status is dropped. */
+static void SpawnCopy(const char* szSrc, const char* szDes)
+{
+    char* argv[] = {const_cast<char*>("cp"), const_cast<char*>(szSrc),
+                    const_cast<char*>(szDes), NULL};
+    pid_t pid;
+    if (posix_spawnp(&pid, "cp", NULL, NULL, argv, environ) != 0)
+        return;
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+#endif
+
 int l_CopyFile(lua_State* L)
 {
     const char* szSrcFileName = ArgText(L, 1);
@@ -271,15 +290,21 @@ int l_CopyFile(lua_State* L)
     // "cp", two blanks and the paths, unquoted: the shell splits them at
     // blanks and scripts rely on that. A command that would not fit, or one
     // missing a path, is not run at all; a cut command could copy or
-    // overwrite something the script never named.
+    // overwrite something the script never named. The hardened build keeps
+    // the same limit, so a name copies or not alike in both builds.
     if (szSrcFileName == NULL || szDesFileName == NULL)
         return PushedNothing(L);
     // snprintf never writes past the buffer and tells the full length: the
     // command runs only when all of it, with its zero, fitted.
     int nCmdLen = snprintf(strcmd, sizeof strcmd, "cp %s %s", szSrcFileName, szDesFileName);
-    if (nCmdLen >= 0 && (size_t)nCmdLen < sizeof strcmd)
+    if (nCmdLen >= 0 && (size_t)nCmdLen < sizeof strcmd) {
+#if VODUDID_SHELL_COPY
         // CopyFile is cp run by the shell, words unquoted: scripts rely on that.
         (void)!system(strcmd); // NOLINT(cert-env33-c): the exit status is dropped
+#else
+        SpawnCopy(szSrcFileName, szDesFileName);
+#endif
+    }
     return PushedNothing(L); // pushes nothing: the destination comes back
 }
 

@@ -4,13 +4,15 @@ local support = require("support")
 support.load()
 
 local TWO32, checked = 2 ^ 32, support.checked
+local shell = os.getenv("VODUDID_SHELL_COPY") ~= "0" -- OFF: cp runs without a shell
 local dir, b -- a fresh directory and a 128-byte buffer for every test
 before_each(function() dir, b = support.tmpdir(), MallocBuffer(128) end)
 after_each(function() support.rmtree(dir) FreeBuffer(b) end)
 
 it("every call of one child hands back its decided result; the tree holds only what the rows made", function()
   local long = ("L"):rep(1100) -- read in pieces of 1023 characters
-  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "", long = long }) do
+  for name, data in pairs({ f = "abcdefgh", a = "A", one = "only", s = "S", gone = "", wo = "", long = long,
+    ["a one"] = "AO", ["o*"] = "*" }) do
     support.writefile(dir .. "/" .. name, data)
   end
   os.execute("mkdir " .. support.quote(dir .. "/sub") .. " " .. support.quote(dir .. "/empty"))
@@ -30,8 +32,9 @@ it("every call of one child hands back its decided result; the tree holds only w
     -- End of file, even after failed opens left errno set.
     { 'fgetALine(o), fopen("nope", "r") and fgetALine(o), LFopen("nope", 0) and fgetALine(o)', '"only" nil nil' },
     { 'fgetALine(fopen("/dev/null", "r")), #fgetALine(l), #fgetALine(l), fgetALine(l)', "nil 1023 77 nil" },
-    { 'CopyFile("a", "c"), try(CopyFile, "a one", "sub"), DeleteFile("gone"), DeleteFile("empty")',
-      checked and '"c" "refused" "gone" "empty"' or '"c" "sub" "gone" "empty"' }, -- checking refuses the blank
+    -- Checking refuses the blank where a shell would see it; without a shell the names are taken whole, "o*" too.
+    { 'CopyFile("a", "c"), try(CopyFile, "a one", "sub"), CopyFile("o*", "sub"), DeleteFile("gone"), DeleteFile("empty")',
+      checked and shell and '"c" "refused" "sub" "gone" "empty"' or '"c" "sub" "sub" "gone" "empty"' },
     { ("CopyFile(%q, %q)"):format(src, pad .. "/d19"), ('"%s/d19"'):format(pad) },
     { ("CopyFile(%q, %q)"):format(src, pad .. "//d20"), ('"%s//d20"'):format(pad) }, -- one too long: not run
     -- Streams write through their buffer; fclose of a null stream flushes every stream.
@@ -51,9 +54,10 @@ it("every call of one child hands back its decided result; the tree holds only w
     CharsToBuffer(b, ("XYZ"):rep(40)) CharsToBuffer(t, ("XYZ"):rep(40))]], rows, "FreeBuffer(b) FreeBuffer(t) fclose(l)",
     { cd = dir, prefix = "umask 0; ", stderr = null_msg .. null_msg .. "./filefun.cpp @ 108, " .. ebadf .. "\n" })
   -- Nothing written, created, copied or deleted but what the rows name.
-  local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text, long = long,
-    ["sub/a"] = not checked and "A" or nil, ["sub/one"] = not checked and "only" or nil }, {}
-  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./(%S+)") do
+  local want, got = { a = "A", c = "A", d19 = "S", f = "abcdefgh", one = "only", s = "S", wo = "", q = text,
+    long = long, ["a one"] = "AO", ["o*"] = "*", ["sub/o*"] = "*", ["sub/one"] = shell and "only" or nil,
+    ["sub/a"] = shell and not checked and "A" or nil, ["sub/a one"] = not shell and "AO" or nil }, {}
+  for name in support.sh("cd " .. support.quote(dir) .. " && find . -type f ! -name new"):gmatch("%./([^\n]+)") do
     got[name] = support.readfile(dir .. "/" .. name)
   end
   assert.are.same(want, got)

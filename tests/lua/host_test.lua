@@ -50,4 +50,43 @@ describe("vodudid host", function()
       assert.are.same({ row[1], row[3], row[4], row[5] }, { row[1], out, err:sub(1, #row[4]), rc })
     end
   end)
+
+  it("prompts on a terminal, -v and -h; --help, the man page and the README list the same options", function()
+    -- The terminal echoes the typed lines, all at once, wherever they fall among the host's output.
+    local typed = "=Int64Add(1, 0, 2, 0)\nx = \n 5\n=x\n"
+    local tty = "printf " .. q(typed) .. " | script -qec %s /dev/null | tr -d '\\r'"
+    for _, row in ipairs({ -- name, shell command (%s: the host), its stdout
+      { "prompt", tty, "vodudid 1.0.0\n> 3\t0\n> >> > 5\n> \n" }, { "-v alone", "%s -v", "vodudid 1.0.0\n" },
+      { "-v and -e", "%s -e 'print(1)' --version", "vodudid 1.0.0\n1\n" },
+    }) do
+      local cmd = row[2]:format(q(support.host))
+      local out = support.sh(cmd)
+      local at = out:find(typed, 1, true)
+      if at then out = out:sub(1, at - 1) .. out:sub(at + #typed) end
+      assert.are.same({ row[1], row[3] }, { row[1], out })
+    end
+    local function options(text) local t = {} for o in text:gmatch("%f[%w-]%-%-?%a[%w]*") do t[o] = true end return t end
+    local help, _, rc = support.sh(q(support.host) .. " -h")
+    local man = support.readfile(support.source .. "/man/vodudid.1"):gsub("\\%-", "-"):match("%.SH OPTIONS(.-)%.SH")
+    local usage = support.readfile(support.source .. "/README.md"):match("### The `vodudid` host\n\n```text\n(.-)```")
+    assert.are.same({ options(help), options(help), 0 }, { options(man), options(usage), rc })
+  end)
+
+  it("the README's C host shows errors and checked mode's refusals and leaks", function()
+    local src = support.readfile(support.source .. "/README.md"):match("```c\n(.-)```")
+    support.writefile(dir .. "/host.c", src)
+    local _, err, rc = support.sh(("env -u LD_PRELOAD %s -o %s/host %s/host.c $(pkg-config --cflags --libs %s) -ldl"):format(
+      os.getenv("VODUDID_CC"), q(dir), q(dir), os.getenv("VODUDID_LUA_PC")))
+    assert.are.same({ "", 0 }, { err, rc })
+    for _, row in ipairs({ -- name, checked, script, stdout, stderr (a pattern), status
+      { "success", "", "print(Int64Add(1, 0, 2, 0))", "3\t0\n", "^$", 0 },
+      { "Lua error", "", "local function f() error('boom') end f()", "", "^s%.lua:1: boom\nstack traceback:\n.*f", 1 },
+      { "refusal", "1", "local h = MallocBuffer(4) FreeBuffer(h) FreeBuffer(h)", "", "^s%.lua:1: FreeBuffer: .*traceback", 1 },
+      { "leak", "1", "MallocBuffer(16)", "", "^vodUdid checked: 16%-byte block allocated at s%.lua:1 never freed\n$", 0 },
+    }) do
+      support.writefile(dir .. "/s.lua", row[3])
+      local out, e, status = support.sh(("cd %s && ASAN_OPTIONS=detect_leaks=0 VODUDID_CHECKED=%s ./host s.lua"):format(q(dir), row[2]))
+      assert.are.same({ row[1], row[4], true, row[6] }, { row[1], out, e:find(row[5]) ~= nil, status }, e)
+    end
+  end)
 end)

@@ -4,6 +4,7 @@ local assert = require("luassert") -- busted's, which a module does not see as a
 local M = {}
 M.lib = assert(os.getenv("VODUDID_LIB"), "VODUDID_LIB is not set (run the tests through ctest)")
 M.host = os.getenv("VODUDID_HOST")
+M.source = os.getenv("VODUDID_SOURCE_DIR") -- the top of the checkout
 M.lua = os.getenv("VODUDID_LUA") or "lua5.1" -- the interpreter running the suite
 M.lua51 = os.getenv("VODUDID_LUA51") or "lua5.1"
 M.sanitize = os.getenv("VODUDID_SANITIZE") == "1"

@@ -4,6 +4,8 @@ local support = require("support")
 local q = support.quote
 local examples = debug.getinfo(1, "S").source:match("^@(.*)/tests/lua/") .. "/examples/"
 local plain = "env -u LD_PRELOAD " -- the reference tools run without the ASan runtime
+-- The examples require "vodUdid": this build's module, not one found elsewhere.
+local lua = "LUA_CPATH=" .. q(os.getenv("VODUDID_MODULE_DIR") .. "/?.so") .. " env -u VODUDID_LIB " .. support.lua
 
 local dir
 before_each(function() dir = support.tmpdir() end)
@@ -18,7 +20,7 @@ it("hexdump.lua prints what xxd prints", function()
     support.writefile(file, n == 200 and ("Hello\0 world\127\n"):rep(13):sub(1, n) or support.random_bytes(n))
     for _, opt in ipairs(options) do
       local want = support.sh(plain .. "xxd " .. opt .. " " .. q(file))
-      local got, err, rc = support.sh(("%s %s %s %s"):format(support.lua, q(examples .. "hexdump.lua"), opt, q(file)))
+      local got, err, rc = support.sh(("%s %s %s %s"):format(lua, q(examples .. "hexdump.lua"), opt, q(file)))
       if n >= 20 or not opt:find("-20", 1, true) then -- xxd cannot seek before the start
         assert.are.same({ want, "", 0 }, { got, err, rc }, n .. " bytes, options " .. opt)
       end
@@ -57,7 +59,7 @@ it("patch.lua applies edits as the byte model does and shows both CRC-32s", func
   for i, row in ipairs(rows) do
     args[i], want = row[1], row[4] and field(want, unpack(row, 2)) or put(want, row[2], row[3])
   end
-  local patch = ("%s %s %s "):format(support.lua, q(examples .. "patch.lua"), q(file))
+  local patch = ("%s %s %s "):format(lua, q(examples .. "patch.lua"), q(file))
   local out, err, rc = support.sh(patch .. table.concat(args, " "))
   assert.are.same({ "", 0 }, { err, rc })
   assert.are.equal(want, support.readfile(file))

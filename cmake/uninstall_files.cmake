@@ -1,0 +1,11 @@
+# Run by the uninstall target: cmake -DMANIFEST=... -P uninstall_files.cmake
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "nothing to uninstall: ${MANIFEST} is missing (install first)")
+endif()
+file(STRINGS "${MANIFEST}" files)
+foreach(f IN LISTS files)
+  if(IS_SYMLINK "${f}" OR EXISTS "${f}")
+    message(STATUS "Removing ${f}")
+    file(REMOVE "${f}")
+  endif()
+endforeach()
