@@ -823,7 +823,9 @@ int CheckFd(lua_State* L, const char* szGlobal, int i)
     return fd;
 }
 
-/* Characters the shell gives a meaning in an unquoted word. */
+#if !defined(VODUDID_SHELL_COPY) || VODUDID_SHELL_COPY
+/* Characters the shell gives a meaning in an unquoted word: CopyFile's
+ * command goes through the shell in this build. */
 struct ShellChar {
     char c;
     const char* szName;
@@ -850,6 +852,7 @@ void CheckShellWord(lua_State* L, const char* szPath)
         }
     }
 }
+#endif
 
 /* ---- the registry's life ------------------------------------------------------------------------ */
 

@@ -83,9 +83,12 @@ local rows = {
   { "LFclose(d)", "LFclose: descriptor {d} opened at setup:8 was closed at setup:9" },
   { "LFseek()", "LFseek: the descriptor argument is no value, not a number" },
   { 'LFwrite("x", b, 1)', "LFwrite: the descriptor argument is string, not a number" },
-  { 'CopyFile("x", "a b")', 'CopyFile: path "a b" holds a blank, which the shell would act on' },
-  { 'CopyFile("x;touch y", "z")', 'CopyFile: path "x;touch y" holds a semicolon, which the shell would act on' },
 }
+if os.getenv("VODUDID_SHELL_COPY") ~= "0" then -- where cp runs without a shell, nothing acts on these
+  rows[#rows + 1] = { 'CopyFile("x", "a b")', 'CopyFile: path "a b" holds a blank, which the shell would act on' }
+  rows[#rows + 1] = { 'CopyFile("x;touch y", "z")',
+    'CopyFile: path "x;touch y" holds a semicolon, which the shell would act on' }
+end
 
 describe("checked mode", function()
   it("refuses each mistake at the script's line with its message, touching nothing", function()

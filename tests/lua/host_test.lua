@@ -34,7 +34,7 @@ describe("vodudid host", function()
 
   it("loads, checks and reports errors on stderr with the status they deserve", function()
     local libm, run = "/lib/x86_64-linux-gnu/libm.so.6", " -e 'DebugTrace(Int64Add(1, 0, 2, 0))'"
-    local misuse = " -e " .. q('print((pcall(CopyFile, "none", "a b")))') -- a blank: refused when checking
+    local misuse = " -e " .. q('print((pcall(Memset, "text", 0, 4)))') -- no handle: refused when checking
     for _, row in ipairs({ -- name, arguments, stdout, stderr start (plain text), status
       { "the library beside the host", run, "3\n", "", 0 },
       { "the library given", "--lib " .. q(support.lib) .. run, "3\n", "", 0 },
