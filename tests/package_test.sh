@@ -16,7 +16,7 @@ expect() { [ "$2" = 78563412 ] || bad "$1: got '$2'"; } # name, what it printed
 quiet() { "$@" >>"$tmp/log" 2>&1 || { cat "$tmp/log"; exit 1; }; }
 export MAKEFLAGS=-j2
 if [ "$1" = rock ]; then
-  cd "$tmp/src" && quiet luarocks --lua-version=5.1 make --tree="$tmp/tree" ./*.rockspec
+  quiet sh "$tmp/src/scripts/rock.sh" --tree="$tmp/tree"
   eval "$(luarocks --lua-version=5.1 path --tree="$tmp/tree")"
   expect "rocks tree" "$(cd "$tmp/run" && "$4" -l vodUdid -e "$c")"
   exit 0

@@ -1,6 +1,7 @@
--- `luarocks make` in the checkout: builds the module vodUdid.so with the
--- project's own CMake build and installs it into the rocks tree, where
--- `require "vodUdid"` finds it.
+-- The LuaRocks description of the module (scripts/rock.sh runs luarocks
+-- make with it from the checkout): builds vodUdid.so with the project's own
+-- CMake build and installs it into the rocks tree, where `require "vodUdid"`
+-- finds it.
 rockspec_format = "3.0"
 package = "vodudid"
 version = "1.0.0-1"
