@@ -18,11 +18,11 @@
 
 #include <limits.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <new>
-#include <stdio.h>
-#include <string.h>
 
 #include "checked.h"
 #include "luaglue.h"

@@ -27,7 +27,6 @@
  */
 #include "stdafx.h"
 
-#include <limits.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -156,8 +155,7 @@ uint32_t Intern(Names& t, const char* sz)
         }
         return (uint32_t)(t.names.size() - 1);
     } catch (const std::bad_alloc&) {
-        t.names.resize(t.slots.empty() ? 0 : t.names.size()); // nothing half made stays
-        return 0;
+        return 0; // a name kept but not hashed is only never found again
     }
 }
 
@@ -765,8 +763,9 @@ void ClosedStreamMessage(char* sz, size_t n, const Registry& r, const Record& re
 
 /* The FILE* behind the stream argument at i: a stream handle of this
  * state's fopen, still open; the host's standard streams; or, for nil or
- * none, the null stream as unchecked. */
-FILE* CheckedStream(lua_State* L, const char* szGlobal, int i)
+ * none, the null stream as unchecked. *ppRecord, where asked, is the
+ * record of a stream handle of ours. */
+FILE* CheckedStream(lua_State* L, const char* szGlobal, int i, Record** ppRecord = nullptr)
 {
     int t = lua_type(L, i);
     if (t <= LUA_TNIL)
@@ -790,8 +789,11 @@ FILE* CheckedStream(lua_State* L, const char* szGlobal, int i)
                      OffsetIn(rec, (uintptr_t)p), szWhat);
         else if (rec.state == kEnded)
             ClosedStreamMessage(szMsg, sizeof szMsg, r, rec, szGlobal);
-        else
+        else {
+            if (ppRecord != nullptr)
+                *ppRecord = f.rec;
             return rec.stream;
+        }
         Refuse(L, szMsg);
     }
     if (f.where == kForeign && (p == stdin || p == stdout || p == stderr))
@@ -1221,12 +1223,11 @@ int ck_fread(lua_State* L)
 
 int ck_fclose(lua_State* L)
 {
-    FILE* stream = CheckedStream(L, "fclose", 1);
+    Record* rec = nullptr; // stays null for the null stream and the host's own
+    FILE* stream = CheckedStream(L, "fclose", 1, &rec);
     CloseStream(L, stream);
-    if (stream != NULL && stream != stdin && stream != stdout && stream != stderr) {
-        Registry& r = *RegistryOf(L);
-        End(L, r, *Resolve(r, (uintptr_t)lua_touserdata(L, 1)).rec);
-    }
+    if (rec != nullptr)
+        End(L, *RegistryOf(L), *rec);
     return 1;
 }
 
